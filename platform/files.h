@@ -1,0 +1,66 @@
+#pragma once
+// Files and folders: directory search, profile strings, version blocks of executables, status,
+// creation, writing, reading and removal.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+struct FileStatus {
+    std::int64_t size = 0;
+    bool isDirectory = false;
+};
+
+class WritableFile {
+public:
+    virtual ~WritableFile() = default;  // closes the file
+    // Writes all `size` bytes; false when not all of them could be written.
+    virtual bool Write(const void* data, std::size_t size) = 0;
+    // Closes the file now; false when the last bytes could not be written.
+    virtual bool Close() = 0;
+};
+
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;  // closes the file
+    // Up to `size` bytes: the count read, 0 at the end, -1 on failure.
+    virtual std::ptrdiff_t Read(void* buffer, std::size_t size) = 0;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // The names (without folder) of the entries of the folder of `pattern` whose names match its
+    // last component ("*" and "?" wildcards), compared without regard to case, in the order the
+    // platform's search yields them. Sub-folders are not searched.
+    virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
+
+    // GetPrivateProfileStringA: the value of `key` in `section` of the INI file at `path`, or
+    // `defaultValue`; cut to bufferSize - 1 characters.
+    virtual std::string GetProfileString(const std::string& path, std::string_view section,
+                                         std::string_view key, std::string_view defaultValue,
+                                         std::size_t bufferSize) = 0;
+
+    // The version-information block of an executable as GetFileVersionInfoA returns it, or
+    // nothing when the file has none (size 0) or it cannot be read.
+    virtual std::optional<std::vector<std::uint8_t>> GetFileVersionInfo(const std::string& path) = 0;
+
+    virtual std::optional<FileStatus> Stat(const std::string& path) = 0;
+    // Creates the last level of `path`; false when it cannot (also when it exists).
+    virtual bool CreateDirectory(const std::string& path) = 0;
+    // Creates or truncates `path` for writing; nullptr on failure.
+    virtual std::unique_ptr<WritableFile> CreateFile(const std::string& path) = 0;
+    virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
+    virtual bool Remove(const std::string& path) = 0;
+    // The file's name as a user would see it (GetFileTitleA): the last path component.
+    virtual std::string GetFileTitle(const std::string& path) = 0;
+};
+
+}  // namespace fw

@@ -1,0 +1,22 @@
+#pragma once
+// The bundle of a host's services that the application object hands down to the dialogs.
+
+#include "platform/files.h"
+#include "platform/http_client.h"
+#include "platform/processes.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "platform/ui/dialog_backend.h"
+
+namespace fw {
+
+struct Platform {
+    DialogBackend& ui;
+    HttpClient& http;
+    Registry& registry;
+    Files& files;
+    Processes& processes;
+    System& system;
+};
+
+}  // namespace fw

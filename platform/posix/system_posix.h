@@ -1,0 +1,15 @@
+#pragma once
+// The clock of a POSIX host without a window system of its own to ask for the keyboard.
+
+#include "platform/system.h"
+
+namespace fw {
+
+class PosixSystem : public System {
+public:
+    std::uint32_t GetTickCount() override;
+    // Without a display there is no keyboard to ask; hosts with one override this.
+    bool IsShiftDown() override { return false; }
+};
+
+}  // namespace fw

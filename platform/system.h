@@ -1,0 +1,17 @@
+#pragma once
+// The clock and the keyboard state.
+
+#include <cstdint>
+
+namespace fw {
+
+class System {
+public:
+    virtual ~System() = default;
+    // Milliseconds since some fixed point; wraps around after 2^32.
+    virtual std::uint32_t GetTickCount() = 0;
+    // Whether a Shift key is held down at this moment.
+    virtual bool IsShiftDown() = 0;
+};
+
+}  // namespace fw

@@ -1,0 +1,80 @@
+#include "res/strings.h"
+
+#include <array>
+#include <utility>
+
+namespace fw::res {
+namespace {
+
+constexpr std::pair<int, std::string_view> kStrings[] = {
+    {101, "&About Fablewright Update Downloader..."},
+    {103, "Windows sockets initialization failed."},
+    {104, "Fablewright does not appear to be installed. The updates cannot be downloaded. "
+          "Reinstall Fablewright from the original installation files or CDROM."},
+    {105, "Step %d:\r\nFirst connect to the Internet if you are not already connected. Then click "
+          "Check to see what updates are available for the templates installed in your "
+          "Fablewright directory."},
+    {106, "Step %d:\r\nThe updaters have been downloaded. Click Install to install the updates. "
+          "Note: the updater may display installation notes. Please read these and close the "
+          "window when you're done."},
+    {107, "updates.corvallen.com"},
+    {108, "Software\\Corvallen\\Fablewright"},
+    {109, "InstallDir"},
+    {110, "FablewrightBetaUpdates.txt"},
+    {111, "FablewrightUpdates.txt"},
+    {112, "Unable to establish a connection to the update server %s."},
+    {113, "Unable to create an internet session."},
+    {114, "Error"},
+    {115, "The update is currently unavailable (code %d). Please try again later."},
+    {118, "The update definitions contain a definition with a bad format."},
+    {119, "Step %d:\r\nThe version available for download is %s. The templates listed below can "
+          "be updated. Double-click any templates you do not wish to update. Make sure you have "
+          "at least %s bytes of available disk space. Then click Download to download the "
+          "updates."},
+    {120, "The installation of the updates is complete. Click Exit to leave."},
+    {121, "Time remaining: %d:%02d:%02d. Bytes transferred: %s of %s."},
+    {122, "Are you sure you wish to cancel the download?"},
+    {123, "Cancel Download?"},
+    {124, "Transmission errors occurred downloading the file %s. The file's checksum is "
+          "incorrect."},
+    {125, "An error occurred downloading the file %s. Do you wish to try downloading the file "
+          "again?"},
+    {126, "Try Again?"},
+    {127, "An error occurred writing the file %s. There may not be enough space on the drive."},
+    {129, "Step %d.\r\nClick Install to install the %s update. Note: the updater may display "
+          "installation notes. Please read these and close the window when you're done."},
+    {130, "There is currently no beta version available. Update to the\nmost recently released "
+          "version if you need to update\nyour software."},
+    {131, "Note"},
+    {132, "Unable to create the updater file %s."},
+    {134, "The file %s cannot be located on the server (code %d)."},
+    {135, "An error occurred attempting to download %s."},
+    {136, "The update definitions file is a newer version than the update downloader.\r\n\r\n"
+          "Clear your Internet Explorer cache and download the update downloader again.\r\n\r\n"
+          "The version of the update definitions file is %s. The version of the application is "
+          "%d."},
+    {137, "You have not installed all the downloaded updates. Do you wish to exit anyway?\r\n\r\n"
+          "Click Yes to exit without installing the remaining updates."},
+    {138, "Exit Without Installing All?"},
+    {140, "wright\\Source Directory"},
+    {141, "Installing %s..."},
+    {142, "Click Install to update %s."},
+    {143, "You have removed all templates from the list. There is nothing to install."},
+    {144, "Select Beta Install Directory"},
+    {145, "The beta version must be installed to a different directory."},
+    {146, "Unable to create the beta version directory %s.\r\n\r\nMake sure you have permission "
+          "to create files in the selected directory."},
+    {147, "%s already exists and is not a directory.\r\n\r\nChoose a different directory for the "
+          "installation of the beta version."},
+};
+
+}  // namespace
+
+std::string_view LoadString(int id) {
+    for (const auto& [number, text] : kStrings) {
+        if (number == id) return text;
+    }
+    return {};
+}
+
+}  // namespace fw::res

@@ -1,0 +1,49 @@
+#pragma once
+// The updates that a check offers, and the lists of texts that the dialog keeps beside them.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+struct UpdateEntry {
+    std::string templateName;  // the game system the update is for, as the definitions spell it
+    std::string sourceUrl;     // "http://server/object" or an object path on the update server
+    std::string localPath;     // where the updater is saved; empty until the download reaches it
+    std::int32_t expectedSize = 0;
+    std::uint32_t expectedChecksum = 0;
+};
+
+// The updates in definitions order, held by value.
+class EntryArray {
+public:
+    std::size_t Add(const UpdateEntry& entry) {
+        entries.push_back(entry);
+        return entries.size() - 1;
+    }
+    void RemoveAt(std::size_t index) { entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index)); }
+    std::size_t GetSize() const { return entries.size(); }
+    UpdateEntry& operator[](std::size_t index) { return entries.at(index); }
+    const UpdateEntry& operator[](std::size_t index) const { return entries.at(index); }
+    // Drops the entries from `count` on, restoring an earlier state of the array.
+    void Truncate(std::size_t count) {
+        if (count < entries.size()) entries.resize(count);
+    }
+    // The first entry whose name equals `name` without regard to case, or nullptr.
+    UpdateEntry* FindByName(std::string_view name);
+
+private:
+    std::vector<UpdateEntry> entries;
+};
+
+using TextList = std::vector<std::string>;
+
+// Whether two names are equal without regard to case. Multibyte characters are compared as
+// units: only single-byte ASCII letters are case-folded, and the bytes of a character of the
+// code page's double-byte set (or of a UTF-8 sequence) are compared exactly.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace fw
