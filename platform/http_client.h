@@ -25,6 +25,7 @@ enum class ReadStatus {
 
 // Limits on what a server can make us hold in memory, and the network time-outs.
 inline constexpr std::size_t kMaxLineBytes = 16u * 1024u * 1024u;
+inline constexpr std::size_t kMaxDefinitionsBytes = 16u * 1024u * 1024u;
 inline constexpr long kConnectTimeoutSeconds = 30;
 inline constexpr long kStallTimeoutSeconds = 60;
 

@@ -45,7 +45,7 @@ public:
     bool DestroyWindow() override;
     void DoDataExchange(CDataExchange* dx) override;
     bool OnInitDialog() override;
-    void OnOK() override;  // the Download step
+    void OnOK() override;  // the Download step: RunDownloads
     void OnCancel() override;
 
     // Handlers of the message table.
@@ -59,6 +59,15 @@ public:
     void TakeInventory();                // discovery/inventory.cpp
     void CheckForUpdates();              // discovery/check.cpp
     void SendUpdateRequest(bool beta);   // discovery/update_request.cpp
+    void RunDownloads();                 // download/driver.cpp
+    // True when the updater is at `localPath`, complete and verified (download/transfer.cpp).
+    bool TransferFile(const std::string& sourceUrl, const std::string& localPath,
+                      std::int32_t expectedSize, std::uint32_t expectedChecksum);
+    // After a block: both bars and the time-remaining text (download/progress_display.cpp).
+    // `receivedBytes` and `expectedSize` are the current file's; `lastShownSeconds` is the
+    // transfer's last shown estimate, -1 at the start of each file.
+    void UpdateProgressDisplay(std::int64_t receivedBytes, std::int32_t expectedSize,
+                               std::int32_t& lastShownSeconds);
 
     // The install folder as text (the buffer is always terminated).
     std::string InstallFolder() const { return std::string(installFolder.data()); }
@@ -70,6 +79,7 @@ public:
     // --- state, in declaration order ---
     std::array<char, kMaxPath> installFolder{};
     TextList installedSystems;
+    std::size_t inventorySize = 0;  // how many of installedSystems the inventory found
     TextList downloadedFiles;
     std::unique_ptr<HttpSession> internetSession;
     std::unique_ptr<HttpConnection> serverConnection;

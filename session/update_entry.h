@@ -46,4 +46,9 @@ using TextList = std::vector<std::string>;
 // code page's double-byte set (or of a UTF-8 sequence) are compared exactly.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// 32-bit sums of sizes wrap as the 32-bit counters always have, without undefined behaviour.
+inline std::int32_t WrappingAdd(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
 }  // namespace fw

@@ -1,0 +1,104 @@
+#include <memory>
+#include <string>
+
+#include "discovery/definitions.h"
+#include "discovery/inventory.h"
+#include "download/progress.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "session/update_downloader_dlg.h"
+
+namespace fw {
+namespace {
+
+// The code that message 115 shows when the definitions stop arriving part way: the answer
+// cannot be trusted, and the check can be tried again.
+constexpr int kCodeAnswerBroken = -4;
+
+}  // namespace
+
+void CUpdateDownloaderDlg::CheckForUpdates() {
+    bool beta = (betaCheckBox.GetState() & BST_CHECKED) != 0;
+    workflowState = WorkflowState::Checking;
+    autoInstall = !platform.system.IsShiftDown();
+    const std::string& file = beta ? betaDefinitionsFile : releaseDefinitionsFile;
+
+    // A check repeated after one that failed part way starts from what the inventory found, so
+    // that no template is listed twice.
+    updateEntries.Truncate(0);
+    if (installedSystems.size() > inventorySize) installedSystems.resize(inventorySize);
+
+    std::unique_ptr<HttpRequest> request;
+    auto fail = [&](int textId, auto... args) {
+        if (textId == res::kStrNoBeta) {
+            ShowMessage(*this, res::kStrNote, MB_OK, textId, args...);
+        } else {
+            ShowMessage(*this, res::kStrError, MB_OK, textId, args...);
+        }
+        request.reset();
+        serverConnection.reset();
+        internetSession.reset();
+    };
+
+    internetSession = platform.http.OpenSession(res::kAppName);
+    if (!internetSession) return fail(res::kStrNoSession);
+    serverConnection = internetSession->Connect(updateServer);
+    if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
+    request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
+    if (!request) return fail(res::kStrUnavailable, -1);
+    if (!request->Send()) return fail(res::kStrUnavailable, -2);
+    int status = 0;
+    if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
+    if (status != 200) {
+        if (beta) return fail(res::kStrNoBeta);
+        return fail(res::kStrUnavailable, status);
+    }
+
+    betaCheckBox.EnableWindow(false);
+    availableVersion.clear();
+    DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
+                             infoPath};
+    std::string line;
+    std::size_t received = 0;
+    for (;;) {
+        ReadStatus read = request->ReadLine(line);
+        if (read == ReadStatus::kEnd) break;
+        if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
+        received += line.size() + 1;
+        // Definitions beyond any sensible size are not definitions; stop before memory runs out.
+        if (read == ReadStatus::kTooLong || received > kMaxDefinitionsBytes) {
+            return fail(res::kStrBadFormat);
+        }
+        LineResult result = ApplyDefinitionLine(line, target);
+        if (result.outcome == LineOutcome::kBadFormat) return fail(res::kStrBadFormat);
+        if (result.outcome == LineOutcome::kTooNew) {
+            return fail(res::kStrNewerDefinitions, result.versionText, res::kAppVersion);
+        }
+    }
+
+    SendUpdateRequest(beta);
+
+    totalBytes = 0;
+    updateList.ResetContent();
+    int position = 0;
+    for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
+        const UpdateEntry& entry = updateEntries[i];
+        if (!ContainsName(installedSystems, entry.templateName)) continue;
+        updateList.InsertString(position++, entry.templateName);
+        totalBytes = WrappingAdd(totalBytes, entry.expectedSize);
+    }
+
+    checkButton.EnableWindow(false);
+    checkButton.SetButtonStyle(BS_PUSHBUTTON, true);
+    downloadButton.SetButtonStyle(BS_DEFPUSHBUTTON, true);
+    downloadButton.EnableWindow(true);
+    downloadButton.SetFocus();
+    workflowState = WorkflowState::Listed;
+    std::string size = FormatSize(totalBytes);
+    ++stepNumber;
+    SetDlgItemText(res::kIdInstructions,
+                   Format(res::LoadString(res::kStrListed), stepNumber, availableVersion, size));
+    request.reset();
+}
+
+}  // namespace fw

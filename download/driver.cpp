@@ -1,0 +1,62 @@
+#include "download/transfer.h"
+#include "platform/path.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "session/update_downloader_dlg.h"
+
+namespace fw {
+
+void CUpdateDownloaderDlg::OnOK() { RunDownloads(); }
+
+void CUpdateDownloaderDlg::RunDownloads() {
+    downloadButton.EnableWindow(false);
+    tempFolder = JoinPath(InstallFolder(), "temp");
+    platform.files.CreateDirectory(tempFolder);  // an existing folder is fine; a missing one shows at the first file
+
+    totalProgress.SetRange(0, 100);
+    transferredBytes = 0;
+    totalBytes = 0;
+    for (std::size_t i = 0; i < updateEntries.GetSize();) {
+        if (updateList.FindStringExact(-1, updateEntries[i].templateName) == LB_ERR) {
+            updateEntries.RemoveAt(i);
+        } else {
+            totalBytes = WrappingAdd(totalBytes, updateEntries[i].expectedSize);
+            ++i;
+        }
+    }
+    rateWindow.Reset();
+
+    bool complete = true;
+    for (std::size_t i = 0; i < updateEntries.GetSize() && complete; ++i) {
+        UpdateEntry& entry = updateEntries[i];
+        entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
+        while (!TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
+                             entry.expectedChecksum)) {
+            if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrRetryQuestion,
+                            entry.localPath) != IDYES) {
+                complete = false;
+                break;
+            }
+        }
+        if (complete) downloadedFiles.push_back(entry.localPath);
+    }
+
+    if (complete) {
+        statusText.SetWindowText("Download complete.");
+        workflowState = WorkflowState::Downloaded;
+        timeRemainingText.clear();
+        SetDlgItemText(res::kIdTimeRemaining, "");
+        fileProgress.SetPos(0);
+        totalProgress.SetPos(0);
+        ++stepNumber;
+        SetDlgItemText(res::kIdInstructions, Format(res::LoadString(res::kStrDownloaded), stepNumber));
+        downloadButton.SetButtonStyle(BS_PUSHBUTTON, true);
+        installButton.SetButtonStyle(BS_DEFPUSHBUTTON, true);
+        installButton.EnableWindow(true);
+        installButton.SetFocus();
+    }
+    serverConnection.reset();
+    internetSession.reset();
+}
+
+}  // namespace fw

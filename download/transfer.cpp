@@ -1,0 +1,186 @@
+#include "download/transfer.h"
+
+#include <array>
+#include <memory>
+
+#include "download/checksum.h"
+#include "platform/path.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "session/update_downloader_dlg.h"
+
+namespace fw {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 4096;
+
+bool IsReservedDeviceName(std::string_view name) {
+    // The device names apply whatever the extension, and Windows ignores trailing dots and
+    // blanks before it looks.
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && (stem.back() == ' ' || stem.back() == '.')) stem.remove_suffix(1);
+    static constexpr std::string_view kPlain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (std::string_view device : kPlain) {
+        if (EqualsNoCase(stem, device)) return true;
+    }
+    if (stem.size() == 4 && (EqualsNoCase(stem.substr(0, 3), "COM") ||
+                             EqualsNoCase(stem.substr(0, 3), "LPT"))) {
+        char digit = stem[3];
+        return digit >= '0' && digit <= '9';
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsSafeUpdaterFileName(std::string_view name, bool windowsRules) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || ch == '/' || ch == '\\' || ch == ':') return false;
+    }
+    if (windowsRules) {
+        if (IsReservedDeviceName(name)) return false;
+        // "a.exe." and "a.exe " name "a.exe" there; a name of only dots and blanks names the
+        // folder itself.
+        if (name.find_first_not_of(". ") == std::string_view::npos) return false;
+    }
+    return true;
+}
+
+std::string UpdaterFileName(std::string_view sourceUrl) {
+    std::size_t slash = sourceUrl.rfind('/');
+    return std::string(slash == std::string_view::npos ? sourceUrl : sourceUrl.substr(slash + 1));
+}
+
+UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
+    constexpr std::string_view kScheme = "http://";
+    if (sourceUrl.find(kScheme) == std::string_view::npos) {
+        return {false, {}, std::string(sourceUrl)};
+    }
+    std::string rest(sourceUrl);
+    for (std::size_t at = rest.find(kScheme); at != std::string::npos; at = rest.find(kScheme, at)) {
+        rest.erase(at, kScheme.size());
+    }
+    std::size_t slash = rest.find('/');
+    if (slash == std::string::npos) return {true, {}, rest};
+    return {true, rest.substr(0, slash), rest.substr(slash + 1)};
+}
+
+bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std::string& localPath,
+                                        std::int32_t expectedSize, std::uint32_t expectedChecksum) {
+    std::string title = platform.files.GetFileTitle(localPath);
+
+    // The name comes from the server: it must never lead out of the temp folder.
+    std::string prefix = tempFolder + kPathSeparator;
+    std::string_view name(localPath);
+    bool inTemp = name.substr(0, prefix.size()) == prefix;
+    if (!inTemp || !IsSafeUpdaterFileName(name.substr(prefix.size()), kPathSeparator == '\\')) {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+        return false;
+    }
+
+    if (std::optional<FileStatus> status = platform.files.Stat(localPath);
+        status && !status->isDirectory && status->size == expectedSize) {
+        statusText.SetWindowText(Format("Checking previously downloaded %s...", title));
+        std::uint32_t checksum = 0;
+        if (FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+            transferredBytes = WrappingAdd(transferredBytes, expectedSize);
+            return true;
+        }
+    }
+
+    UpdaterSource source = SplitSourceUrl(sourceUrl);
+    std::unique_ptr<HttpConnection> extraConnection;
+    HttpConnection* connection = serverConnection.get();
+    if (source.absolute &&
+        !(serverConnection && EqualsNoCase(source.server, serverConnection->Host()))) {
+        if (internetSession) extraConnection = internetSession->Connect(source.server);
+        connection = extraConnection.get();
+    }
+    std::unique_ptr<HttpRequest> request;
+    if (connection) request = connection->OpenRequest("GET", source.object);
+
+    bool result = false;
+    auto finish = [&] {
+        request.reset();
+        extraConnection.reset();
+        cancelButton.EnableWindow(false);
+        exitButton.EnableWindow(true);
+        return result;
+    };
+    if (!request) return finish();
+
+    statusText.SetWindowText(Format("Downloading %s...", title));
+    fileProgress.SetRange(0, 100);
+
+    std::unique_ptr<WritableFile> file = platform.files.CreateFile(localPath);
+    if (!file) {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+        return finish();
+    }
+    cancelRequested = 0;
+    cancelButton.EnableWindow(true);
+    exitButton.EnableWindow(false);
+
+    // While the network keeps us waiting the window goes on answering, and a confirmed Cancel
+    // ends the wait.
+    WaitCallback whileWaiting = [this] {
+        platform.ui.PumpMessages();
+        return cancelRequested == 0;
+    };
+    int code = 0;
+    if (!request->Send({}, {}, whileWaiting) || !request->QueryStatusCode(code)) {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrDownloadFailed, title);
+        file->Close();
+        return finish();
+    }
+    if (code != 200) {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
+        file->Close();
+        return finish();
+    }
+
+    std::array<char, kBlockSize> block;
+    std::int64_t received = 0;
+    std::int32_t lastShownSeconds = -1;
+    bool readFailed = false;
+    for (;;) {
+        platform.ui.PumpMessages();
+        if (cancelRequested) break;
+        std::uint32_t tick = platform.system.GetTickCount();
+        std::ptrdiff_t count = request->ReadBlock(block.data(), block.size(), whileWaiting);
+        if (count == 0) break;
+        if (count < 0) {
+            // A wait given up for a confirmed Cancel ends like a cancel between blocks.
+            readFailed = cancelRequested == 0;
+            break;
+        }
+        rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
+        if (!file->Write(block.data(), static_cast<std::size_t>(count))) {
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
+            break;
+        }
+        received += count;
+        transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
+        UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
+    }
+    bool closed = file->Close();
+    file.reset();
+
+    if (readFailed || (expectedSize > 0 && received != expectedSize)) {
+        // What arrived is known to be incomplete, so it must not be mistaken for an updater.
+        platform.files.Remove(localPath);
+        return finish();
+    }
+    std::uint32_t checksum = 0;
+    if (closed && FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+        result = true;
+    } else {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
+    }
+    return finish();
+}
+
+}  // namespace fw

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, when they are missing.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcurl4-openssl-dev curl libcpp-httplib-dev
+  libgtk-3-dev
+  xvfb xauth x11-apps imagemagick xdotool
+  clang-14 libclang-rt-14-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

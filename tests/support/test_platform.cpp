@@ -1,0 +1,72 @@
+#include "tests/support/test_platform.h"
+
+#include "platform/posix/files_posix.h"
+#include "platform/posix/registry_posix.h"
+
+#if __has_include("platform/curl/http_client_curl.h")
+#include "platform/curl/http_client_curl.h"
+#define FW_TEST_HAS_CURL 1
+#endif
+#if __has_include("platform/posix/processes_posix.h")
+#include "platform/posix/processes_posix.h"
+#define FW_TEST_HAS_PROCESSES 1
+#endif
+
+namespace fw::test {
+namespace {
+
+#ifndef FW_TEST_HAS_CURL
+// Until the host has an HTTP layer every connection fails, as with no network at all.
+class OfflineHttpClient : public HttpClient {
+public:
+    bool Startup() override { return true; }
+    std::unique_ptr<HttpSession> OpenSession(std::string_view) override { return nullptr; }
+};
+#endif
+
+#ifndef FW_TEST_HAS_PROCESSES
+class NoProcesses : public Processes {
+public:
+    std::unique_ptr<ChildProcess> Start(const std::string&, std::string& error) override {
+        error = "no process launcher on this host";
+        return nullptr;
+    }
+    bool SetEnvironmentVariable(std::string_view, std::string_view) override { return false; }
+    bool UnsetEnvironmentVariable(std::string_view) override { return false; }
+    std::optional<std::string> GetEnvironmentVariable(std::string_view) override { return {}; }
+};
+#endif
+
+}  // namespace
+
+TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
+    registry = std::make_unique<PosixRegistry>(registryFile);
+    files = std::make_unique<PosixFiles>();
+#ifdef FW_TEST_HAS_CURL
+    http = std::make_unique<CurlHttpClient>();
+#else
+    http = std::make_unique<OfflineHttpClient>();
+#endif
+#ifdef FW_TEST_HAS_PROCESSES
+    processes = std::make_unique<PosixProcesses>();
+#else
+    processes = std::make_unique<NoProcesses>();
+#endif
+    bundle = std::make_unique<Platform>(
+        Platform{ui, *http, *registry, *files, *processes, system});
+}
+
+TestPlatform::~TestPlatform() = default;
+
+void TestPlatform::RegisterInstallFolder(const std::string& folder) {
+    auto key = registry->CreateKey("Software\\Corvallen\\Fablewright");
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->SetValue("InstallDir", folder));
+}
+
+CommandLine::CommandLine(std::initializer_list<std::string> args) : strings(args) {
+    strings.insert(strings.begin(), "fablewright-update");
+    for (const std::string& s : strings) pointers.push_back(s.c_str());
+}
+
+}  // namespace fw::test

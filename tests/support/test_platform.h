@@ -1,0 +1,51 @@
+#pragma once
+// Everything a scenario needs: the strict headless host, the host's real services, a
+// temporary folder with a registry file in it, and a clock and Shift key that the test sets.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/support/headless_test.h"
+#include "tests/support/temp_dir.h"
+
+namespace fw::test {
+
+class TestPlatform {
+public:
+    TestPlatform();
+    ~TestPlatform();
+
+    Platform& platform() { return *bundle; }
+    // The registry file of this test (inside `dir`).
+    const std::string& registryPath() const { return registryFile; }
+    // Writes the install folder as the default value of the "InstallDir" sub-key.
+    void RegisterInstallFolder(const std::string& folder);
+
+    TempDir dir;
+    StrictHeadlessBackend ui;
+    HeadlessSystem system;
+    std::string registryFile;
+    std::unique_ptr<Registry> registry;
+    std::unique_ptr<Files> files;
+    std::unique_ptr<HttpClient> http;
+    std::unique_ptr<Processes> processes;
+
+private:
+    std::unique_ptr<Platform> bundle;
+};
+
+// Command lines for the dialog: argv[0] is the program.
+class CommandLine {
+public:
+    CommandLine(std::initializer_list<std::string> args);
+    int argc() const { return static_cast<int>(pointers.size()); }
+    const char* const* argv() const { return pointers.data(); }
+
+private:
+    std::vector<std::string> strings;
+    std::vector<const char*> pointers;
+};
+
+}  // namespace fw::test
