@@ -208,6 +208,7 @@ TEST_F(MainDialogTest, DoubleClickOnTheList) {
                 EXPECT_EQ(w.Enabled(res::kIdInstall), installEnabled);
             }
             EXPECT_EQ(dlg.allInstalled, 0);
+            dlg.workflowState = WorkflowState::Initial;  // leave without the exit question
             w.SendCommand(res::kIdExit);
         });
     }

@@ -1,5 +1,15 @@
 #include "tests/support/test_platform.h"
 
+#ifdef _WIN32
+#include <filesystem>
+
+#include "platform/win32/files_win32.h"
+#include "platform/win32/http_client_win32.h"
+#include "platform/win32/processes_win32.h"
+#include "platform/win32/registry_win32.h"
+#define FW_TEST_HAS_CURL 1
+#define FW_TEST_HAS_PROCESSES 1
+#else
 #include "platform/posix/files_posix.h"
 #include "platform/posix/registry_posix.h"
 
@@ -10,6 +20,7 @@
 #if __has_include("platform/posix/processes_posix.h")
 #include "platform/posix/processes_posix.h"
 #define FW_TEST_HAS_PROCESSES 1
+#endif
 #endif
 
 namespace fw::test {
@@ -39,6 +50,24 @@ public:
 
 }  // namespace
 
+#ifdef _WIN32
+// The real registry of the Wine prefix (or of the Windows user): each test gets a key of its
+// own, named after its temporary folder, which stands in for HKEY_CURRENT_USER.
+TestPlatform::TestPlatform()
+    : registryFile("Software\\FablewrightTests\\" +
+                   std::filesystem::path(dir.path()).filename().string()) {
+    registry = std::make_unique<Win32Registry>(registryFile);
+    files = std::make_unique<Win32Files>();
+    http = std::make_unique<Win32HttpClient>();
+    processes = std::make_unique<Win32Processes>();
+    // The application's start-up does this before any dialog runs.
+    EXPECT_TRUE(http->Startup());
+    bundle = std::make_unique<Platform>(
+        Platform{ui, *http, *registry, *files, *processes, system});
+}
+
+TestPlatform::~TestPlatform() { DeleteUserKeyTree(registryFile); }
+#else
 TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
     registry = std::make_unique<PosixRegistry>(registryFile);
     files = std::make_unique<PosixFiles>();
@@ -52,11 +81,14 @@ TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
 #else
     processes = std::make_unique<NoProcesses>();
 #endif
+    // The application's start-up does this before any dialog runs.
+    EXPECT_TRUE(http->Startup());
     bundle = std::make_unique<Platform>(
         Platform{ui, *http, *registry, *files, *processes, system});
 }
 
 TestPlatform::~TestPlatform() = default;
+#endif
 
 void TestPlatform::RegisterInstallFolder(const std::string& folder) {
     auto key = registry->CreateKey("Software\\Corvallen\\Fablewright");

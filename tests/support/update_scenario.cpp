@@ -1,0 +1,116 @@
+#include "tests/support/update_scenario.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "download/checksum.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/pe_writer.h"
+
+namespace fw::test {
+namespace {
+
+class CountingSession : public HttpSession {
+public:
+    CountingSession(std::unique_ptr<HttpSession> inner, CountingHttpClient& owner)
+        : inner(std::move(inner)), owner(owner) {}
+    std::unique_ptr<HttpConnection> Connect(std::string_view host) override {
+        owner.connects.emplace_back(host);
+        return inner->Connect(host);
+    }
+
+private:
+    std::unique_ptr<HttpSession> inner;
+    CountingHttpClient& owner;
+};
+
+std::string Contents(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string s(size, '\0');
+    for (char& c : s) c = static_cast<char>(random() & 0xFF);
+    return s;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpSession> CountingHttpClient::OpenSession(std::string_view userAgent) {
+    ++sessions;
+    std::unique_ptr<HttpSession> session = inner.OpenSession(userAgent);
+    if (!session) return nullptr;
+    return std::make_unique<CountingSession>(std::move(session), *this);
+}
+
+UpdateScenario::UpdateScenario()
+    : installFolder(tp.dir.Path("Fablewright")), serverRoot(tp.dir.Path("server")) {
+    std::filesystem::create_directories(installFolder);
+    std::filesystem::create_directories(serverRoot + "/UpDefs");
+    server = std::make_unique<UpdateServer>(serverRoot);
+    EXPECT_TRUE(server->Start(0));
+    counting = std::make_unique<CountingHttpClient>(*tp.http);
+    Platform& p = tp.platform();
+    platform = std::make_unique<Platform>(
+        Platform{p.ui, *counting, p.registry, p.files, p.processes, p.system});
+    tp.RegisterInstallFolder(installFolder);
+}
+
+UpdateScenario::~UpdateScenario() { server->Stop(); }
+
+void UpdateScenario::Install(std::initializer_list<std::pair<std::string, std::string>> templates,
+                             bool withProduct) {
+    if (withProduct) {
+        ASSERT_TRUE(WriteBinaryFile(installFolder + "/Fablewright.exe",
+                                    MakePeWithVersion(PackVersion(2, 1, 0, 7))));
+    }
+    for (const auto& [file, system] : templates) {
+        tp.dir.Write("Fablewright/" + file, "[Configuration]\r\nGameSystem=" + system + "\r\n");
+    }
+}
+
+void UpdateScenario::Definitions(const std::string& text, bool beta) {
+    tp.dir.Write(std::string("server/UpDefs/") +
+                     (beta ? "FablewrightBetaUpdates.txt" : "FablewrightUpdates.txt"),
+                 text);
+}
+
+std::string UpdateScenario::Serve(const std::string& path, std::size_t size, unsigned seed) {
+    std::string file = tp.dir.Write("server/" + path, Contents(size, seed));
+    std::uint32_t checksum = 0;
+    EXPECT_TRUE(FileChecksum(*tp.files, file, checksum));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", checksum);
+    return hex;
+}
+
+std::string UpdateScenario::ServedContents(const std::string& path) const {
+    return tp.dir.Read("server/" + path);
+}
+
+std::string UpdateScenario::UpdateLine(const std::string& name, const std::string& path,
+                                       std::size_t size, unsigned seed) {
+    std::string checksum = Serve(path, size, seed);
+    return "update~" + name + "~" + path + "~" + std::to_string(size) + "~" + checksum + "\n";
+}
+
+void UpdateScenario::Run(std::function<void(HeadlessWindow&, CUpdateDownloaderDlg&)> script,
+                         std::vector<std::string> extraArgs) {
+    std::vector<std::string> args = {"fablewright-update", "-server", server->HostText(),
+                                     "-infoserver", server->HostText()};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    CUpdateDownloaderDlg dlg(*platform, static_cast<int>(argv.size()), argv.data());
+    tp.ui.ScriptModal(res::kMainDialog, [&](HeadlessWindow& w) { script(w, dlg); });
+    dlg.DoModal();
+}
+
+int UpdateScenario::RequestsFor(const std::string& path) const {
+    int n = 0;
+    for (const RecordedRequest& r : server->Requests()) n += r.path == path ? 1 : 0;
+    return n;
+}
+
+std::string UpdateScenario::Text(int id) const { return std::string(res::LoadString(id)); }
+
+}  // namespace fw::test
