@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The demo: a sample installation, a local update server, and the real window pointed at it.
+#   ./demo.sh          with a display: you click through Check, Download, Install, Exit
+#   ./demo.sh --auto   (or without a display) the window runs under Xvfb and is driven by the
+#                      keyboard through every step; a screenshot of each step is saved
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$PWD
+
+auto=0
+[ "${1:-}" = "--auto" ] && auto=1
+[ -z "${DISPLAY:-}" ] && auto=1
+
+./scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release --target fablewright-update fablewright-update-server \
+  fablewright-sample >/dev/null
+bin=$root/build/release
+
+work=$(mktemp -d /tmp/fablewright-demo.XXXXXX)
+"$bin/tools/sample-install/fablewright-sample" --out "$work"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+# A server on a free loopback port; the updaters come at a modest rate so the progress shows.
+faults=()
+for f in "$work"/server/files/*; do
+  faults+=(--fault "/files/$(basename "$f"):rate=1500000")
+done
+"$bin/tools/update-server/fablewright-update-server" --root "$work/server" --port 0 \
+  --port-file "$work/port" --log "$work/requests.log" "${faults[@]}" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+port=$(cat "$work/port")
+server="127.0.0.1:$port"
+export FABLEWRIGHT_REGISTRY="$work/registry.reg"
+app=("$bin/app/fablewright-update" -server "$server" -infoserver "$server")
+
+echo "Sample installation: $work/Fablewright"
+echo "Update server:       http://$server/ (serving $work/server)"
+
+if [ "$auto" -eq 0 ]; then
+  "${app[@]}"
+else
+  shots=${DEMO_SCREENSHOTS:-$work/screenshots}
+  mkdir -p "$shots"
+  display=:$((90 + RANDOM % 100))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=$display
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  "${app[@]}" &
+  apppid=$!
+  pids+=($apppid)
+  win=""
+  for _ in $(seq 100); do
+    win=$(xdotool search --name "^Fablewright Update Downloader$" 2>/dev/null | head -1) && [ -n "$win" ] && break
+    sleep 0.1
+  done
+  [ -n "$win" ] || { echo "the window did not appear" >&2; exit 1; }
+  shot() { sleep 0.5; import -display "$display" -window root "$shots/$1.png"; echo "  screenshot $shots/$1.png"; }
+  key() { xdotool windowfocus --sync "$win" 2>/dev/null || true; xdotool key --clearmodifiers "$1"; }
+  wait_for() {  # wait_for SECONDS COMMAND...
+    local limit=$1; shift
+    for _ in $(seq $((limit * 10))); do "$@" && return 0; sleep 0.1; done
+    echo "timed out waiting for: $*" >&2; return 1
+  }
+
+  echo "Step 1: the window is up"
+  shot 1-start
+  echo "Step 2: Check (Alt+C)"
+  key alt+c
+  wait_for 20 grep -q '"POST' "$work/requests.log"
+  shot 2-checked
+  echo "Step 3: Download (Alt+D)"
+  key alt+d
+  sleep 1.5
+  shot 3-downloading
+  listed=$(grep -c '^update~' "$work/server/UpDefs/FablewrightUpdates.txt")
+  all_downloaded() {
+    local f t
+    for f in "$work"/server/files/*; do
+      t="$work/Fablewright/temp/$(basename "$f")"
+      [ -f "$t" ] && [ "$(stat -c%s "$t")" -eq "$(stat -c%s "$f")" ] || return 1
+    done
+  }
+  wait_for 60 all_downloaded
+  sleep 1
+  shot 4-downloaded
+  for i in $(seq "$listed"); do
+    echo "Step $((4 + i)): Install (Alt+I), updater $i of $listed"
+    key alt+i
+    wait_for 30 bash -c "[ \$(grep -c '^updater' '$work/updaters.log' 2>/dev/null || echo 0) -ge $i ]"
+    sleep 2.5  # the updater sleeps a second, the window polls once a second
+    shot "$((4 + i))-installed-$i"
+  done
+  echo "Exit (Alt+X)"
+  key alt+x
+  wait_for 10 bash -c "! kill -0 $apppid 2>/dev/null"
+  echo
+  echo "What the update server saw:"
+  sed -E 's/.*"requestLine":"([^"]*)".*/  \1/' "$work/requests.log"
+  echo "What the updaters recorded:"
+  sed 's/^/  /' "$work/updaters.log"
+  left=$(ls "$work/Fablewright/temp" 2>/dev/null | wc -l)
+  echo "Updaters left in the temp folder after Exit: $left"
+  echo "Screenshots: $shots"
+fi
