@@ -13,8 +13,9 @@ class RegistryKey {
 public:
     virtual ~RegistryKey() = default;  // closes the key
     // Reads the default value of `subKey` (a path below this key, "" for the key itself).
-    // Fails when the sub-key or its value is missing, or when the value with its terminator
-    // does not fit `bufferSize` bytes.
+    // Fails when the sub-key is missing or when the value with its terminator does not fit
+    // `bufferSize` bytes. A sub-key without a default value reads as empty text, as
+    // RegQueryValueA does.
     virtual bool QueryValue(std::string_view subKey, std::string& value,
                             std::size_t bufferSize) = 0;
     // Writes the default value of `subKey`, creating the sub-key when it is missing.
