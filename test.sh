@@ -14,6 +14,10 @@ esac
 
 ./scripts/install-deps.sh
 
+# Loopback servers must never be reached through a proxy.
+export no_proxy="127.0.0.1,localhost${no_proxy:+,$no_proxy}"
+export NO_PROXY="$no_proxy"
+
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 # The window tests need a display; without one they get a virtual one.

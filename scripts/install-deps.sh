@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev curl libcpp-httplib-dev
+  libcurl4-openssl-dev curl libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
   libgtk-3-dev
   xvfb xauth x11-apps imagemagick xdotool
   clang-14 libclang-rt-14-dev

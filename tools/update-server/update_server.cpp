@@ -1,0 +1,472 @@
+#include "tools/update-server/update_server.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "tools/update-server/server_posix.h"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The largest piece of a body handed to the connection at once.
+constexpr std::size_t kChunkBytes = 256u * 1024u;
+// A rate-limited body goes out in pieces of this share of a second, so it flows evenly.
+constexpr std::uint64_t kRateSlicesPerSecond = 20;
+constexpr char kContentType[] = "application/octet-stream";
+
+// Headers the server library adds to the request itself; the client never sent them.
+bool IsAddedByLibrary(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+           name == "LOCAL_PORT";
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string FaultKey(std::string_view path) {
+    while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    return "/" + std::string(path);
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+bool ParseNumber(std::string_view text, std::uint64_t& value) {
+    if (text.empty()) return false;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+// Seconds with an optional fraction ("2", "0.5") to milliseconds.
+bool ParseSeconds(std::string_view text, std::chrono::milliseconds& value) {
+    std::size_t dot = text.find('.');
+    std::uint64_t whole = 0;
+    if (!ParseNumber(text.substr(0, dot), whole) || whole > 1000000) return false;
+    std::uint64_t millis = whole * 1000;
+    if (dot != std::string_view::npos) {
+        std::string_view fraction = text.substr(dot + 1);
+        if (fraction.empty() || fraction.size() > 3) return false;
+        std::uint64_t digits = 0;
+        if (!ParseNumber(fraction, digits)) return false;
+        for (std::size_t i = fraction.size(); i < 3; ++i) digits *= 10;
+        millis += digits;
+    }
+    value = std::chrono::milliseconds(millis);
+    return true;
+}
+
+bool ApplySwitch(std::string_view item, ServerFault& fault) {
+    std::size_t equals = item.find('=');
+    std::string_view name = item.substr(0, equals);
+    std::string_view value =
+        equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
+    std::uint64_t number = 0;
+    if (name == "drop") {
+        fault.drop = true;
+        return equals == std::string_view::npos || value == "1";
+    }
+    if (name == "stall") {
+        std::size_t at = value.find('@');
+        if (at == std::string_view::npos) return false;
+        if (!ParseSeconds(value.substr(0, at), fault.stallFor)) return false;
+        if (!ParseNumber(value.substr(at + 1), number)) return false;
+        fault.stallAfter = number;
+        return true;
+    }
+    if (!ParseNumber(value, number)) return false;
+    if (name == "status") {
+        if (number < 100 || number > 999) return false;
+        fault.status = static_cast<int>(number);
+    } else if (name == "truncate") {
+        fault.truncateAfter = number;
+    } else if (name == "rate") {
+        if (number == 0) return false;
+        fault.bytesPerSecond = number;
+    } else if (name == "length") {
+        fault.announcedLength = number;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// What one answer sends: a file from the root, or a short text.
+struct Body {
+    fs::path file;
+    std::string text;
+    std::uint64_t size = 0;
+};
+
+}  // namespace
+
+std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec) {
+    std::size_t colon = spec.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == spec.size()) return {};
+    ServerFault fault;
+    std::string_view switches = spec.substr(colon + 1);
+    while (!switches.empty()) {
+        std::size_t comma = switches.find(',');
+        if (!ApplySwitch(switches.substr(0, comma), fault)) return {};
+        if (comma == std::string_view::npos) break;
+        switches.remove_prefix(comma + 1);
+        if (switches.empty()) return {};
+    }
+    return std::make_pair(FaultKey(spec.substr(0, colon)), fault);
+}
+
+std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (EqualNoCase(key, name)) return value;
+    }
+    return {};
+}
+
+std::string RecordedRequest::ToJson() const {
+    std::string out = "{\"requestLine\":";
+    AppendJsonString(out, requestLine);
+    out += ",\"method\":";
+    AppendJsonString(out, method);
+    out += ",\"target\":";
+    AppendJsonString(out, target);
+    out += ",\"version\":";
+    AppendJsonString(out, version);
+    out += ",\"headers\":[";
+    for (std::size_t i = 0; i < headers.size(); ++i) {
+        if (i > 0) out += ',';
+        out += '[';
+        AppendJsonString(out, headers[i].first);
+        out += ',';
+        AppendJsonString(out, headers[i].second);
+        out += ']';
+    }
+    out += "],\"body\":";
+    AppendJsonString(out, body);
+    out += '}';
+    return out;
+}
+
+class UpdateServer::Impl {
+public:
+    Impl(std::string root, std::string logFile)
+        : rootText(std::move(root)), logFile(std::move(logFile)) {}
+
+    ~Impl() { Stop(); }
+
+    bool Start(int wantedPort) {
+        if (http) return false;
+        std::error_code error;
+        root = fs::canonical(rootText, error);
+        if (error || !fs::is_directory(root, error)) return false;
+        server::IgnoreBrokenPipes();
+
+        auto created = std::make_unique<httplib::Server>();
+        created->set_keep_alive_timeout(1);
+        created->set_socket_options(server::SetListeningSocketOptions);
+        auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+            Handle(request, response);
+        };
+        created->Get(".*", handler);
+        created->Post(".*", handler);
+        int bound = 0;
+        if (wantedPort == 0) {
+            bound = created->bind_to_any_port("127.0.0.1");
+        } else if (created->bind_to_port("127.0.0.1", wantedPort)) {
+            bound = wantedPort;
+        }
+        if (bound <= 0) return false;
+
+        {
+            std::lock_guard lock(mutex);
+            stopping = false;
+            listenEnded = false;
+        }
+        http = std::move(created);
+        port = bound;
+        listener = std::thread([this] {
+            http->listen_after_bind();
+            std::lock_guard lock(mutex);
+            listenEnded = true;
+            changed.notify_all();
+        });
+        // stop() only reaches a server that has begun to listen.
+        while (!http->is_running()) {
+            std::unique_lock lock(mutex);
+            if (listenEnded) break;
+            changed.wait_for(lock, std::chrono::milliseconds(1));
+        }
+        if (!http->is_running()) {
+            Stop();
+            return false;
+        }
+        return true;
+    }
+
+    void Stop() {
+        if (!http) return;
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        http->stop();
+        if (listener.joinable()) listener.join();
+        http.reset();
+        port = 0;
+    }
+
+    bool Running() const { return http != nullptr; }
+    int Port() const { return port; }
+
+    void SetFault(std::string_view path, const ServerFault& fault) {
+        std::lock_guard lock(mutex);
+        faults[FaultKey(path)] = fault;
+    }
+
+    void ClearFault(std::string_view path) {
+        std::lock_guard lock(mutex);
+        faults.erase(FaultKey(path));
+    }
+
+    void ClearFaults() {
+        std::lock_guard lock(mutex);
+        faults.clear();
+    }
+
+    std::vector<RecordedRequest> Requests() const {
+        std::lock_guard lock(mutex);
+        return requests;
+    }
+
+    void ClearRequests() {
+        std::lock_guard lock(mutex);
+        requests.clear();
+    }
+
+private:
+    // One body on its way out, shared by the calls of the library's content provider.
+    struct Transfer {
+        Body body;
+        ServerFault fault;
+        std::ifstream file;
+        std::vector<char> chunk;
+        bool stalled = false;
+        std::optional<std::uint64_t> rateStart;
+        Clock::time_point rateStartTime;
+    };
+
+    void Handle(const httplib::Request& request, httplib::Response& response) {
+        RecordedRequest recorded;
+        recorded.method = request.method;
+        recorded.target = request.target;
+        recorded.path = request.path;
+        recorded.version = request.version;
+        recorded.requestLine = request.method + " " + request.target + " " + request.version;
+        for (const auto& [name, value] : request.headers) {
+            if (!IsAddedByLibrary(name)) recorded.headers.emplace_back(name, value);
+        }
+        recorded.body = request.body;
+        ServerFault fault;
+        {
+            std::lock_guard lock(mutex);
+            requests.push_back(recorded);
+            if (auto found = faults.find(FaultKey(request.path)); found != faults.end()) {
+                fault = found->second;
+            }
+        }
+        AppendToLog(recorded);
+
+        if (fault.drop) {
+            server::ShutDownConnection(port, request.remote_port);
+            response.status = 200;
+            return;
+        }
+        Body body;
+        if (fault.status) {
+            response.status = *fault.status;
+            body.text = "Status " + std::to_string(*fault.status) + "\n";
+        } else if (request.method == "POST") {
+            response.status = 200;
+            body.text = "OK\n";
+        } else if (!FindFile(request.path, body)) {
+            response.status = 404;
+            body.text = "Not found\n";
+        } else {
+            response.status = 200;
+        }
+        if (body.file.empty()) body.size = body.text.size();
+        SendBody(response, std::move(body), fault);
+    }
+
+    bool FindFile(const std::string& path, Body& body) const {
+        if (path.find('\0') != std::string::npos) return false;
+        std::string_view relative = path;
+        while (!relative.empty() && relative.front() == '/') relative.remove_prefix(1);
+        std::error_code error;
+        fs::path full = fs::weakly_canonical(root / fs::path(relative), error);
+        if (error) return false;
+        // Resolved first, so neither ".." nor a symbolic link leads out of the root.
+        auto [rootEnd, fullAt] = std::mismatch(root.begin(), root.end(), full.begin(), full.end());
+        if (rootEnd != root.end()) return false;
+        if (!fs::is_regular_file(full, error)) return false;
+        std::uintmax_t size = fs::file_size(full, error);
+        if (error) return false;
+        body.file = full;
+        body.size = size;
+        return true;
+    }
+
+    void SendBody(httplib::Response& response, Body body, const ServerFault& fault) {
+        std::uint64_t announced = fault.announcedLength.value_or(body.size);
+        auto transfer = std::make_shared<Transfer>();
+        transfer->body = std::move(body);
+        transfer->fault = fault;
+        if (!transfer->body.file.empty()) {
+            transfer->file.open(transfer->body.file, std::ios::binary);
+            if (!transfer->file) {
+                response.status = 500;
+                response.set_content("Cannot read the file\n", "text/plain");
+                return;
+            }
+        }
+        response.set_content_provider(
+            static_cast<std::size_t>(announced), kContentType,
+            [this, transfer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                return Provide(*transfer, offset, length, sink);
+            });
+    }
+
+    // Hands the next piece of the body to the connection; false closes the connection.
+    bool Provide(Transfer& transfer, std::uint64_t offset, std::uint64_t length,
+                 httplib::DataSink& sink) {
+        const ServerFault& fault = transfer.fault;
+        if (IsStopping()) return false;
+        if (fault.truncateAfter && offset >= *fault.truncateAfter) return false;
+        if (offset >= transfer.body.size) return false;  // a longer length was announced
+        if (fault.stallAfter && !transfer.stalled && offset >= *fault.stallAfter) {
+            transfer.stalled = true;
+            if (!WaitUnlessStopping(Clock::now() + fault.stallFor)) return false;
+        }
+        std::uint64_t count = std::min<std::uint64_t>({kChunkBytes, length,
+                                                       transfer.body.size - offset});
+        if (fault.truncateAfter) count = std::min(count, *fault.truncateAfter - offset);
+        if (fault.stallAfter && !transfer.stalled) count = std::min(count, *fault.stallAfter - offset);
+        if (fault.bytesPerSecond > 0) {
+            count = std::min(count, std::max<std::uint64_t>(
+                                        1, fault.bytesPerSecond / kRateSlicesPerSecond));
+        }
+        const char* data = nullptr;
+        if (transfer.body.file.empty()) {
+            data = transfer.body.text.data() + offset;
+        } else {
+            transfer.chunk.resize(static_cast<std::size_t>(count));
+            auto position = static_cast<std::streamoff>(offset);
+            if (transfer.file.tellg() != position) transfer.file.seekg(position);
+            transfer.file.read(transfer.chunk.data(), static_cast<std::streamsize>(count));
+            if (transfer.file.gcount() != static_cast<std::streamsize>(count)) return false;
+            data = transfer.chunk.data();
+        }
+        if (!sink.write(data, static_cast<std::size_t>(count))) return false;
+        if (fault.bytesPerSecond > 0) {
+            if (!transfer.rateStart) {
+                transfer.rateStart = offset;
+                transfer.rateStartTime = Clock::now();
+            }
+            std::uint64_t sent = offset + count - *transfer.rateStart;
+            auto due = transfer.rateStartTime +
+                       std::chrono::milliseconds(sent * 1000 / fault.bytesPerSecond);
+            if (!WaitUnlessStopping(due)) return false;
+        }
+        return true;
+    }
+
+    bool IsStopping() const {
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+
+    // False when the server began to stop while waiting.
+    bool WaitUnlessStopping(Clock::time_point until) {
+        std::unique_lock lock(mutex);
+        return !changed.wait_until(lock, until, [this] { return stopping; });
+    }
+
+    void AppendToLog(const RecordedRequest& request) {
+        if (logFile.empty()) return;
+        std::string line = request.ToJson() + "\n";
+        std::lock_guard lock(logMutex);
+        std::ofstream out(logFile, std::ios::binary | std::ios::app);
+        out << line;
+    }
+
+    std::string rootText;
+    std::string logFile;
+    fs::path root;
+    std::unique_ptr<httplib::Server> http;
+    std::thread listener;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    bool stopping = false;
+    bool listenEnded = false;
+    std::map<std::string, ServerFault> faults;
+    std::vector<RecordedRequest> requests;
+    std::mutex logMutex;
+};
+
+UpdateServer::UpdateServer(std::string root, std::string logFile)
+    : impl(std::make_unique<Impl>(std::move(root), std::move(logFile))) {}
+
+UpdateServer::~UpdateServer() = default;
+
+bool UpdateServer::Start(int port) { return impl->Start(port); }
+void UpdateServer::Stop() { impl->Stop(); }
+bool UpdateServer::Running() const { return impl->Running(); }
+int UpdateServer::Port() const { return impl->Port(); }
+std::string UpdateServer::HostText() const {
+    return "127.0.0.1:" + std::to_string(impl->Port());
+}
+
+void UpdateServer::SetFault(std::string_view path, const ServerFault& fault) {
+    impl->SetFault(path, fault);
+}
+void UpdateServer::ClearFault(std::string_view path) { impl->ClearFault(path); }
+void UpdateServer::ClearFaults() { impl->ClearFaults(); }
+std::vector<RecordedRequest> UpdateServer::Requests() const { return impl->Requests(); }
+void UpdateServer::ClearRequests() { impl->ClearRequests(); }
+
+}  // namespace fw

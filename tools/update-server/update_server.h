@@ -1,0 +1,96 @@
+#pragma once
+// A small HTTP server that stands in for the update and information servers: it serves the
+// files of one folder, accepts every POST, records every request, and can be told to
+// misbehave on chosen paths. Tests use it in-process; the demo runs it as a program.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace fw {
+
+// How the server misbehaves on one path. Everything left at its default behaves normally;
+// several switches may be combined (e.g. a status with a truncated body).
+struct ServerFault {
+    // Answer with this status code (and a short text body) instead of the file or POST answer.
+    std::optional<int> status = std::nullopt;
+    // Close the connection after this many body bytes.
+    std::optional<std::uint64_t> truncateAfter = std::nullopt;
+    // After `stallAfter` body bytes, send nothing for `stallFor` (cut short when the server
+    // stops).
+    std::optional<std::uint64_t> stallAfter = std::nullopt;
+    std::chrono::milliseconds stallFor{0};
+    // Send the body at no more than this many bytes per second (0: as fast as possible).
+    std::uint64_t bytesPerSecond = 0;
+    // Announce this Content-Length instead of the true one. Shorter: the body is cut there;
+    // longer: the connection closes after the true body.
+    std::optional<std::uint64_t> announcedLength = std::nullopt;
+    // Read the request, then close the connection without answering at all.
+    bool drop = false;
+
+    bool operator==(const ServerFault&) const = default;
+};
+
+// "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
+// rate=BYTES_PER_SECOND, length=N, drop. PATH is split off at the last ':'. Nothing when the
+// text is malformed.
+std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
+
+struct RecordedRequest {
+    std::string method;       // "GET"
+    std::string target;       // "/UpDefs/FablewrightUpdates.txt", as in the request line
+    std::string path;         // the target's path, decoded, without a query
+    std::string version;      // "HTTP/1.0"
+    std::string requestLine;  // "GET /UpDefs/FablewrightUpdates.txt HTTP/1.0"
+    // In the server library's order (sorted by name), names as the client wrote them.
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    // The first value of a header, found without regard to case; nothing when absent.
+    std::optional<std::string> Header(std::string_view name) const;
+    // One line of JSON: {"requestLine":...,"method":...,"target":...,"version":...,
+    // "headers":[[name,value],...],"body":...}. Bytes outside printable ASCII are written as
+    // \u00XX, so every byte of the request can be recovered.
+    std::string ToJson() const;
+};
+
+class UpdateServer {
+public:
+    // Serves the files under `root`; `logFile`, when given, gets one JSON line per request.
+    explicit UpdateServer(std::string root, std::string logFile = {});
+    ~UpdateServer();  // stops the server
+    UpdateServer(const UpdateServer&) = delete;
+    UpdateServer& operator=(const UpdateServer&) = delete;
+
+    // Listens on 127.0.0.1 at `port` (0: any free port). False when the port cannot be bound,
+    // the server is already running, or the root is not a folder.
+    bool Start(int port = 0);
+    // Ends every answer in progress (stalls included) and returns once the server is down.
+    void Stop();
+    bool Running() const;
+    // The port listened on; 0 before Start.
+    int Port() const;
+    // "127.0.0.1:PORT", the host text to connect to.
+    std::string HostText() const;
+
+    // `path` is the request path, with or without its leading "/". The switches take effect
+    // for requests that arrive afterwards.
+    void SetFault(std::string_view path, const ServerFault& fault);
+    void ClearFault(std::string_view path);
+    void ClearFaults();
+
+    // Every request so far, in order of arrival (a copy; safe while the server runs).
+    std::vector<RecordedRequest> Requests() const;
+    void ClearRequests();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace fw

@@ -1,0 +1,98 @@
+// fablewright-update-server: serves a folder as the update server (and accepts the update
+// request) on the loopback interface until SIGINT or SIGTERM.
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tools/update-server/server_posix.h"
+#include "tools/update-server/update_server.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: fablewright-update-server [--root DIR] [--port N] [--port-file FILE] [--log FILE]\n"
+    "                                 [--fault PATH:SWITCH[,SWITCH...]]...\n"
+    "  --root DIR        folder whose files are served (default: the current folder)\n"
+    "  --port N          port on 127.0.0.1; 0 picks a free one (default: 0)\n"
+    "  --port-file FILE  write the port listened on to FILE\n"
+    "  --log FILE        append one JSON line per request to FILE\n"
+    "  --fault SPEC      misbehave on one path; switches: status=N, truncate=N,\n"
+    "                    stall=SECONDS@N, rate=BYTES_PER_SECOND, length=N, drop\n";
+
+struct Options {
+    std::string root = ".";
+    int port = 0;
+    std::string portFile;
+    std::string logFile;
+    std::vector<std::pair<std::string, fw::ServerFault>> faults;
+};
+
+bool ParsePort(std::string_view text, int& port) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    return error == std::errc{} && end == text.data() + text.size() && port >= 0 &&
+           port <= 65535;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view flag = argv[i];
+        if (i + 1 >= argc) return false;
+        std::string_view value = argv[++i];
+        if (flag == "--root") {
+            options.root = value;
+        } else if (flag == "--port") {
+            if (!ParsePort(value, options.port)) return false;
+        } else if (flag == "--port-file") {
+            options.portFile = value;
+        } else if (flag == "--log") {
+            options.logFile = value;
+        } else if (flag == "--fault") {
+            auto fault = fw::ParseFaultSpec(value);
+            if (!fault) {
+                std::fprintf(stderr, "bad fault: %s\n", argv[i]);
+                return false;
+            }
+            options.faults.push_back(std::move(*fault));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (!fw::server::BlockStopSignals()) return 1;
+    fw::UpdateServer server(options.root, options.logFile);
+    for (const auto& [path, fault] : options.faults) server.SetFault(path, fault);
+    if (!server.Start(options.port)) {
+        std::fprintf(stderr, "cannot serve %s on port %d\n", options.root.c_str(), options.port);
+        return 1;
+    }
+    if (!options.portFile.empty()) {
+        // Written whole under another name first, so a reader never sees a partial number.
+        std::string partial = options.portFile + ".partial";
+        {
+            std::ofstream out(partial, std::ios::trunc);
+            out << server.Port() << "\n";
+            if (!out.flush()) return 1;
+        }
+        if (std::rename(partial.c_str(), options.portFile.c_str()) != 0) return 1;
+    }
+    std::printf("serving %s on http://%s/\n", options.root.c_str(), server.HostText().c_str());
+    std::fflush(stdout);
+    fw::server::WaitForStopSignal();
+    server.Stop();
+    return 0;
+}
