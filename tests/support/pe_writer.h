@@ -20,18 +20,19 @@ enum class PeFormat { kPe32, kPe32Plus };
 // Ways to break an otherwise valid file.
 enum class PeDefect {
     kNone,
-    kNotPe,                  // "MZ" without the "PE" header
-    kNewHeaderOutsideFile,   // e_lfanew beyond the end
-    kBadOptionalMagic,       // neither PE32 nor PE32+
+    kNotPe,                    // "MZ" without the "PE" header
+    kNewHeaderOutsideFile,     // e_lfanew beyond the end
+    kBadOptionalMagic,         // neither PE32 nor PE32+
     kSectionTableOutsideFile,  // 65535 sections
-    kRawDataOutsideFile,     // the section's file data starts beyond the end
-    kResourceRvaUnmapped,    // the resource directory's address lies in no section
-    kSubdirectoryOutside,    // the name level points far outside the section
-    kDataOutsideFile,        // the data entry's address lies outside the section
-    kDataSizeHuge,           // the data entry's size runs past the section
-    kDirectoryLoop,          // the language level points back at the root directory
-    kEntryCountHuge,         // the root claims 65535 id entries
-    kNameIsString,           // the version resource is named by a string, not by id 1
+    kRawDataOutsideFile,       // the section's file data starts beyond the end
+    kResourceRvaUnmapped,      // the resource directory's address lies in no section
+    kSubdirectoryOutside,      // the name level points far outside the section
+    kDataOutsideFile,          // the data entry's address lies outside the section
+    kDataSizeHuge,             // the data entry's size runs past the section and the file
+    kDataPastSection,          // the data runs past its section into bytes after it
+    kDirectoryLoop,            // every level points back at the root directory
+    kEntryCountHuge,           // the root claims 65535 id entries
+    kNameIsString,             // the version resource is named by a string, not by id 1
 };
 
 // The fixed parts of a version-information block in `layout` for the file version
@@ -41,8 +42,8 @@ std::vector<std::uint8_t> MakeVersionBlock(VersionLayout layout, std::uint64_t f
                                            std::uint32_t signature = 0xFEEF04BDu);
 
 // The file version from its four parts.
-constexpr std::uint64_t PackVersion(std::uint16_t major, std::uint16_t minor,
-                                    std::uint16_t build, std::uint16_t revision) {
+constexpr std::uint64_t PackVersion(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
+                                    std::uint16_t revision) {
     return std::uint64_t{major} << 48 | std::uint64_t{minor} << 32 | std::uint64_t{build} << 16 |
            revision;
 }

@@ -1,0 +1,226 @@
+#include "platform/posix/files_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/posix/ini_reader.h"
+#include "platform/posix/pe_version_reader.h"
+
+namespace fw {
+namespace {
+
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd; }
+    int Release() {
+        int released = fd;
+        fd = -1;
+        return released;
+    }
+    bool valid() const { return fd >= 0; }
+    bool Close() {
+        if (fd < 0) return true;
+        int result = ::close(fd);
+        fd = -1;
+        return result == 0;
+    }
+
+  private:
+    int fd;
+};
+
+class DirectoryHandle {
+  public:
+    explicit DirectoryHandle(const std::string& path) : dir(::opendir(path.c_str())) {}
+    ~DirectoryHandle() {
+        if (dir) ::closedir(dir);
+    }
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+    DIR* get() const { return dir; }
+
+  private:
+    DIR* dir;
+};
+
+class PosixWritableFile : public WritableFile {
+  public:
+    explicit PosixWritableFile(int fd) : fd(fd) {}
+    bool Write(const void* data, std::size_t size) override {
+        if (!fd.valid()) return false;
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        while (size > 0) {
+            ssize_t written = ::write(fd.get(), bytes, size);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+    bool Close() override { return fd.Close(); }
+
+  private:
+    FileDescriptor fd;
+};
+
+class PosixReadableFile : public ReadableFile {
+  public:
+    explicit PosixReadableFile(int fd) : fd(fd) {}
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
+        for (;;) {
+            ssize_t count = ::read(fd.get(), buffer, size);
+            if (count < 0 && errno == EINTR) continue;
+            return count < 0 ? -1 : static_cast<std::ptrdiff_t>(count);
+        }
+    }
+
+  private:
+    FileDescriptor fd;
+};
+
+// The whole of a regular file of at most `limit` bytes; nothing when it cannot be read, is not
+// a regular file or is larger.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
+                                                       std::uint64_t limit) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return std::nullopt;
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
+        static_cast<std::uint64_t>(status.st_size) > limit) {
+        return std::nullopt;
+    }
+    // The size is a hint: a file that changes while it is read gets what is there, within the
+    // limit.
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(status.st_size));
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == data.size()) {
+            if (data.size() >= limit) break;
+            data.resize(
+                static_cast<std::size_t>(std::min<std::uint64_t>(limit, data.size() + 4096)));
+        }
+        ssize_t count = ::read(fd.get(), data.data() + filled, data.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return std::nullopt;
+        if (count == 0) break;
+        filled += static_cast<std::size_t>(count);
+    }
+    data.resize(filled);
+    return data;
+}
+
+}  // namespace
+
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+    // Greedy matching with one back-track point: linear in practice, never exponential.
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t starP = std::string_view::npos;
+    std::size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string> PosixFiles::FindFiles(const std::string& pattern) {
+    std::size_t slash = pattern.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash);
+    if (slash == 0) folder = "/";
+    std::string_view namePattern(pattern);
+    if (slash != std::string::npos) namePattern.remove_prefix(slash + 1);
+
+    std::vector<std::string> names;
+    if (namePattern.empty()) return names;
+    DirectoryHandle dir(folder);
+    if (!dir.get()) return names;
+    while (dirent* entry = ::readdir(dir.get())) {
+        std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (MatchesPattern(namePattern, name)) names.emplace_back(name);
+    }
+    return names;
+}
+
+std::string PosixFiles::GetProfileString(const std::string& path, std::string_view section,
+                                         std::string_view key, std::string_view defaultValue,
+                                         std::size_t bufferSize) {
+    std::optional<std::vector<std::uint8_t>> data = ReadWholeFile(path, kMaxProfileSize);
+    std::string_view text;
+    if (data) text = std::string_view(reinterpret_cast<const char*>(data->data()), data->size());
+    return ReadProfileString(text, section, key, defaultValue, bufferSize);
+}
+
+std::optional<std::vector<std::uint8_t>> PosixFiles::GetFileVersionInfo(const std::string& path) {
+    std::optional<std::vector<std::uint8_t>> data = ReadWholeFile(path, kMaxExecutableSize);
+    if (!data) return std::nullopt;
+    return ExtractVersionResource(*data);
+}
+
+std::optional<FileStatus> PosixFiles::Stat(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    return FileStatus{static_cast<std::int64_t>(status.st_size), S_ISDIR(status.st_mode)};
+}
+
+bool PosixFiles::CreateDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+std::unique_ptr<WritableFile> PosixFiles::CreateFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixWritableFile>(fd);
+}
+
+std::unique_ptr<ReadableFile> PosixFiles::OpenForReading(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return nullptr;
+    // Folders open on POSIX but not on Windows; nobody reads one as a file.
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) return nullptr;
+    auto file = std::make_unique<PosixReadableFile>(fd.get());
+    // Ownership of the descriptor passes to the file.
+    fd.Release();
+    return file;
+}
+
+bool PosixFiles::Remove(const std::string& path) {
+    // Files only, as the Windows runtime's remove(): an empty folder stays.
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::string PosixFiles::GetFileTitle(const std::string& path) {
+    std::size_t separator = path.find_last_of("/\\");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace fw

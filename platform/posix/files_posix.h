@@ -1,0 +1,34 @@
+#pragma once
+// Files and folders on a POSIX host, with the behaviour of the Windows calls the program was
+// written against: case-blind directory search, the profile reader's rules, version blocks read
+// from the executable's own resources.
+
+#include "platform/files.h"
+
+namespace fw {
+
+class PosixFiles : public Files {
+  public:
+    // Executables larger than this are not searched for version information.
+    static constexpr std::uint64_t kMaxExecutableSize = 64ull << 20;
+    // Profile files larger than this are treated as unreadable.
+    static constexpr std::uint64_t kMaxProfileSize = 16ull << 20;
+
+    std::vector<std::string> FindFiles(const std::string& pattern) override;
+    std::string GetProfileString(const std::string& path, std::string_view section,
+                                 std::string_view key, std::string_view defaultValue,
+                                 std::size_t bufferSize) override;
+    std::optional<std::vector<std::uint8_t>> GetFileVersionInfo(const std::string& path) override;
+    std::optional<FileStatus> Stat(const std::string& path) override;
+    bool CreateDirectory(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+    bool Remove(const std::string& path) override;
+    std::string GetFileTitle(const std::string& path) override;
+};
+
+// Whether `name` matches the wildcard pattern `pattern` ('*' any run, '?' one character),
+// ASCII letters compared without regard to case.
+bool MatchesPattern(std::string_view pattern, std::string_view name);
+
+}  // namespace fw
