@@ -43,8 +43,8 @@ private:
 
 // What the display shows after a block.
 struct ProgressView {
-    int filePercent = 0;   // 0..100
-    int totalPercent = 0;  // 0..100
+    int filePercent = 0;       // 0..100
+    int totalPercent = 0;      // 0..100
     bool hasEstimate = false;  // false: there is no rate yet, and the text is emptied
     bool textChanged = false;  // the time-remaining text is to be set to `text`
     std::string text;

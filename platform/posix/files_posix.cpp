@@ -153,8 +153,9 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
 
 std::vector<std::string> PosixFiles::FindFiles(const std::string& pattern) {
     std::size_t slash = pattern.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash);
-    if (slash == 0) folder = "/";
+    std::string folder = slash == std::string::npos ? std::string(".")
+                         : slash == 0                 ? std::string("/")
+                                                      : pattern.substr(0, slash);
     std::string_view namePattern(pattern);
     if (slash != std::string::npos) namePattern.remove_prefix(slash + 1);
 
