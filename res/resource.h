@@ -75,5 +75,6 @@ inline constexpr int kStrBrowseTitle = 144;
 inline constexpr int kStrBetaSameDir = 145;
 inline constexpr int kStrBetaCannotCreate = 146;
 inline constexpr int kStrBetaNotDir = 147;
+inline constexpr int kStrUpdaterNotStarted = 148;
 
 }  // namespace fw::res

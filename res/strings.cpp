@@ -66,6 +66,8 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "to create files in the selected directory."},
     {147, "%s already exists and is not a directory.\r\n\r\nChoose a different directory for the "
           "installation of the beta version."},
+    {148, "Unable to start the updater %s.\r\n\r\nClick Install to try again, or Exit to leave "
+          "without installing the remaining updates."},
 };
 
 }  // namespace

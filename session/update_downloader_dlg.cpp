@@ -23,8 +23,10 @@ FW_BEGIN_MESSAGE_MAP(CUpdateDownloaderDlg)
     MessageEntry<CUpdateDownloaderDlg>::OnPaint(&CUpdateDownloaderDlg::OnPaint),
     MessageEntry<CUpdateDownloaderDlg>::OnQueryDragIcon(&CUpdateDownloaderDlg::OnQueryDragIcon),
     MessageEntry<CUpdateDownloaderDlg>::Command(res::kIdExit, BN_CLICKED, &CUpdateDownloaderDlg::OnExit),
+    MessageEntry<CUpdateDownloaderDlg>::Command(res::kIdInstall, BN_CLICKED, &CUpdateDownloaderDlg::OnInstall),
     MessageEntry<CUpdateDownloaderDlg>::Command(res::kIdCheck, BN_CLICKED, &CUpdateDownloaderDlg::CheckForUpdates),
     MessageEntry<CUpdateDownloaderDlg>::Command(res::kIdUpdateList, LBN_DBLCLK, &CUpdateDownloaderDlg::OnDblclkUpdateList),
+    MessageEntry<CUpdateDownloaderDlg>::OnTimer(&CUpdateDownloaderDlg::OnTimer),
 FW_END_MESSAGE_MAP(CUpdateDownloaderDlg)
 // clang-format on
 
@@ -148,7 +150,6 @@ bool CUpdateDownloaderDlg::OnInitDialog() {
         return false;
     }
     TakeInventory();
-    inventorySize = installedSystems.size();
     folderText.SetWindowText(InstallFolder());
     ++stepNumber;
     SetDlgItemText(res::kIdInstructions, Format(res::LoadString(res::kStrStep1), stepNumber));

@@ -68,6 +68,10 @@ public:
     // transfer's last shown estimate, -1 at the start of each file.
     void UpdateProgressDisplay(std::int64_t receivedBytes, std::int32_t expectedSize,
                                std::int32_t& lastShownSeconds);
+    void OnInstall();                    // install/install.cpp
+    void OnTimer(unsigned timerId);      // install/install.cpp
+    // True when the user accepted a beta folder, now in betaDir (install/beta_dir.cpp).
+    bool SelectBetaInstallDir();
 
     // The install folder as text (the buffer is always terminated).
     std::string InstallFolder() const { return std::string(installFolder.data()); }
