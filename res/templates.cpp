@@ -24,7 +24,7 @@ constexpr ControlTemplate kMainControls[] = {
     {kNoControlId, K::kGroupBox, "Instructions", kChild | BS_GROUPBOX, {7, 7, 297, 47}},
     {kIdInstructions, K::kStatic, "", kChild | SS_LEFT, {13, 16, 285, 33}},
     {kNoControlId, K::kStatic, "Fablewright Folder:", kChild | SS_LEFT, {7, 59, 62, 8}},
-    {kIdFolder, K::kStatic, "Folder", kChild | SS_LEFT, {74, 59, 230, 8}},
+    {kIdFolder, K::kStatic, "Folder", kChild | SS_LEFT | SS_NOPREFIX, {74, 59, 230, 8}},
     {kNoControlId, K::kStatic, "Available Updates", kChild | SS_LEFT, {7, 70, 58, 8}},
     {kIdUpdateList, K::kListBox, "",
      kTab | WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT | LBS_NOINTEGRALHEIGHT,

@@ -364,6 +364,8 @@ void HeadlessBackend::ProgressSetRange(WindowHandle dialog, int id, int low, int
     if (HeadlessControl* c = Find(dialog, id)) {
         c->rangeLow = low;
         c->rangeHigh = high;
+        // A new range pulls the position into it, as the common control does.
+        c->pos = std::clamp(c->pos, std::min(low, high), std::max(low, high));
     }
 }
 
