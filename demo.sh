@@ -3,19 +3,29 @@
 #   ./demo.sh          with a display: you click through Check, Download, Install, Exit
 #   ./demo.sh --auto   (or without a display) the window runs under Xvfb and is driven by the
 #                      keyboard through every step; a screenshot of each step is saved
+#   ./demo.sh --auto --beta   the same with the beta channel and its installation folder
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 
 auto=0
-[ "${1:-}" = "--auto" ] && auto=1
+beta=0
+for arg in "$@"; do
+  case "$arg" in
+    --auto) auto=1 ;;
+    --beta) beta=1 ;;
+    *) echo "usage: $0 [--auto] [--beta]" >&2; exit 2 ;;
+  esac
+done
 [ -z "${DISPLAY:-}" ] && auto=1
 
 ./scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target fablewright-update fablewright-update-server \
-  fablewright-sample >/dev/null
-bin=$root/build/release
+if [ -z "${DEMO_BUILD_DIR:-}" ]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target fablewright-update fablewright-update-server \
+    fablewright-sample >/dev/null
+fi
+bin=${DEMO_BUILD_DIR:-$root/build/release}
 
 work=$(mktemp -d /tmp/fablewright-demo.XXXXXX)
 "$bin/tools/sample-install/fablewright-sample" --out "$work"
@@ -61,7 +71,13 @@ else
     sleep 0.1
   done
   [ -n "$win" ] || { echo "the window did not appear" >&2; exit 1; }
-  shot() { sleep 0.5; import -display "$display" -window root "$shots/$1.png"; echo "  screenshot $shots/$1.png"; }
+  # The whole screen, trimmed to the windows on it (message boxes included).
+  shot() {
+    sleep 0.5
+    import -display "$display" -window root "$shots/$1.png"
+    convert "$shots/$1.png" -trim +repage "$shots/$1.png"
+    echo "  screenshot $shots/$1.png"
+  }
   key() { xdotool windowfocus --sync "$win" 2>/dev/null || true; xdotool key --clearmodifiers "$1"; }
   wait_for() {  # wait_for SECONDS COMMAND...
     local limit=$1; shift
@@ -71,6 +87,18 @@ else
 
   echo "Step 1: the window is up"
   shot 1-start
+  echo "Escape asks whether to cancel a download (answered Yes: nothing is running)"
+  key Escape
+  sleep 0.5
+  shot 1-cancel-question
+  xdotool key --clearmodifiers Return
+  sleep 0.5
+  defs="$work/server/UpDefs/FablewrightUpdates.txt"
+  if [ "$beta" -eq 1 ]; then
+    echo "Beta Version (Alt+B)"
+    key alt+b
+    defs="$work/server/UpDefs/FablewrightBetaUpdates.txt"
+  fi
   echo "Step 2: Check (Alt+C)"
   key alt+c
   wait_for 20 grep -q '"POST' "$work/requests.log"
@@ -79,11 +107,12 @@ else
   key alt+d
   sleep 1.5
   shot 3-downloading
-  listed=$(grep -c '^update~' "$work/server/UpDefs/FablewrightUpdates.txt")
+  listed=$(grep -c '^update~' "$defs")
   all_downloaded() {
     local f t
-    for f in "$work"/server/files/*; do
-      t="$work/Fablewright/temp/$(basename "$f")"
+    for f in $(sed -n 's/^update~[^~]*~files\/\([^~]*\)~.*/\1/p' "$defs"); do
+      t="$work/Fablewright/temp/$f"
+      f="$work/server/files/$f"
       [ -f "$t" ] && [ "$(stat -c%s "$t")" -eq "$(stat -c%s "$f")" ] || return 1
     done
   }
@@ -93,6 +122,12 @@ else
   for i in $(seq "$listed"); do
     echo "Step $((4 + i)): Install (Alt+I), updater $i of $listed"
     key alt+i
+    if [ "$beta" -eq 1 ] && [ "$i" -eq 1 ]; then
+      sleep 1
+      shot 5-beta-folder
+      echo "  the proposed beta folder is accepted (Enter)"
+      xdotool key --clearmodifiers Return
+    fi
     wait_for 30 bash -c "[ \$(grep -c '^updater' '$work/updaters.log' 2>/dev/null || echo 0) -ge $i ]"
     sleep 2.5  # the updater sleeps a second, the window polls once a second
     shot "$((4 + i))-installed-$i"

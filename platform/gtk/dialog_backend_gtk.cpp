@@ -1042,10 +1042,19 @@ int GtkBackend::MessageBox(WindowHandle owner, std::string_view text, std::strin
     std::unique_ptr<GtkWidget, GObjectUnref<GtkWidget>> keep(box);
     gtk_window_set_title(GTK_WINDOW(box), ShownText(caption).c_str());
     gtk_window_set_deletable(GTK_WINDOW(box), closeAnswer != 0);
+    // The caption is drawn by the box itself, like our dialogs' title bars, so it shows also
+    // where no window manager decorates the window.
+    GtkWidget* header = gtk_header_bar_new();
+    gtk_header_bar_set_title(GTK_HEADER_BAR(header), ShownText(caption).c_str());
+    gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header), closeAnswer != 0);
+    gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(header), ":close");
+    gtk_widget_show(header);
+    gtk_window_set_titlebar(GTK_WINDOW(box), header);
     for (const BoxButton& b : buttons) gtk_dialog_add_button(GTK_DIALOG(box), b.label, b.answer);
     int defaultAnswer = buttons[defaultIndex].answer;
     gtk_dialog_set_default_response(GTK_DIALOG(box), defaultAnswer);
     if (GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), defaultAnswer)) {
+        gtk_style_context_add_class(gtk_widget_get_style_context(b), "suggested-action");
         gtk_widget_grab_focus(b);
     }
     g_object_set_data(G_OBJECT(box), "fw-close-answer", GINT_TO_POINTER(closeAnswer));
