@@ -143,4 +143,13 @@ else
   left=$(ls "$work/Fablewright/temp" 2>/dev/null | wc -l)
   echo "Updaters left in the temp folder after Exit: $left"
   echo "Screenshots: $shots"
+  # What the run must have done, so that CI can rely on it.
+  ran=$(grep -c '^updater' "$work/updaters.log" || true)
+  fetched=$(grep -c '"GET /files/' "$work/requests.log" || true)
+  if [ "$ran" -ne "$listed" ] || [ "$fetched" -ne "$listed" ] || [ "$left" -ne 0 ] ||
+     kill -0 "$apppid" 2>/dev/null; then
+    echo "FAILED: $listed updates listed, $fetched fetched, $ran ran, $left left behind" >&2
+    exit 1
+  fi
+  echo "OK: $listed updates fetched, run one by one and cleaned up"
 fi
