@@ -1,8 +1,8 @@
 #include "tests/support/test_platform.h"
 
-#ifdef _WIN32
 #include <filesystem>
 
+#ifdef _WIN32
 #include "platform/win32/files_win32.h"
 #include "platform/win32/http_client_win32.h"
 #include "platform/win32/processes_win32.h"
@@ -67,6 +67,8 @@ TestPlatform::TestPlatform()
 }
 
 TestPlatform::~TestPlatform() { DeleteUserKeyTree(registryFile); }
+
+void TestPlatform::ClearRegistry() { DeleteUserKeyTree(registryFile); }
 #else
 TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
     registry = std::make_unique<PosixRegistry>(registryFile);
@@ -88,6 +90,8 @@ TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
 }
 
 TestPlatform::~TestPlatform() = default;
+
+void TestPlatform::ClearRegistry() { std::filesystem::remove(registryFile); }
 #endif
 
 void TestPlatform::RegisterInstallFolder(const std::string& folder) {

@@ -18,10 +18,13 @@ public:
     ~TestPlatform();
 
     Platform& platform() { return *bundle; }
-    // The registry file of this test (inside `dir`).
+    // The registry file of this test (inside `dir`); on Windows the key below HKEY_CURRENT_USER
+    // that stands in for the hive in this test.
     const std::string& registryPath() const { return registryFile; }
     // Writes the install folder as the default value of the "InstallDir" sub-key.
     void RegisterInstallFolder(const std::string& folder);
+    // Empties this test's registry, as if nothing had ever been written.
+    void ClearRegistry();
 
     TempDir dir;
     StrictHeadlessBackend ui;

@@ -1,0 +1,505 @@
+#include "platform/win32/dialog_backend_win32.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_map.h"
+#include "platform/win32/windows_win32.h"
+
+namespace fw {
+namespace {
+
+// What the dialog procedure of one running dialog needs; it lives on RunModal's stack for as
+// long as the dialog manager runs the window, and the window holds it in DWLP_USER.
+struct DialogContext {
+    Win32Backend* backend = nullptr;
+    CDialog* dialog = nullptr;
+    UINT defaultableMessage = 0;   // WM_SYSCOMMAND or WM_PAINT while one is being dispatched
+    bool defaultRequested = false;  // the dialog asked for the default handling of it
+};
+
+DialogContext* ContextOf(HWND window) {
+    return reinterpret_cast<DialogContext*>(GetWindowLongPtrA(window, DWLP_USER));
+}
+
+HWND Hwnd(WindowHandle handle) { return static_cast<HWND>(handle); }
+
+// Id 0 addresses the dialog window itself.
+HWND Control(WindowHandle dialog, int id) {
+    return id == 0 ? Hwnd(dialog) : GetDlgItem(Hwnd(dialog), id);
+}
+
+LRESULT Send(WindowHandle dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    HWND control = Control(dialog, id);
+    return control == nullptr ? LB_ERR : SendMessageA(control, message, wParam, lParam);
+}
+
+int ToInt(LRESULT value) {
+    return static_cast<int>(std::clamp<LRESULT>(value, INT_MIN, INT_MAX));
+}
+
+// The in-memory dialog template: DLGTEMPLATE, then per control a DWORD-aligned DLGITEMTEMPLATE,
+// each followed by its variable-length parts as 16-bit words.
+class TemplateBuilder {
+public:
+    std::vector<WORD>& words() { return data; }
+
+    void Add(WORD w) { data.push_back(w); }
+    void AddDword(DWORD d) {
+        Add(static_cast<WORD>(d & 0xFFFFu));
+        Add(static_cast<WORD>(d >> 16));
+    }
+    void AddShort(int value) {
+        Add(static_cast<WORD>(static_cast<unsigned>(std::clamp(value, -32768, 32767)) & 0xFFFFu));
+    }
+    void AddText(std::string_view text) {
+        if (!text.empty() && text.size() < static_cast<std::size_t>(INT_MAX)) {
+            int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0);
+            std::vector<wchar_t> wide(static_cast<std::size_t>(std::max(n, 0)));
+            MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                wide.data(), n);
+            for (wchar_t c : wide) Add(static_cast<WORD>(c));
+        }
+        Add(0);
+    }
+    void AlignDword() {
+        if (data.size() % 2 != 0) Add(0);
+    }
+
+private:
+    std::vector<WORD> data;
+};
+
+// Predefined window classes of dialog templates are given by atom.
+constexpr WORD kButtonAtom = 0x0080;
+constexpr WORD kEditAtom = 0x0081;
+constexpr WORD kStaticAtom = 0x0082;
+constexpr WORD kListBoxAtom = 0x0083;
+
+std::vector<WORD> BuildTemplate(const DialogTemplate& t) {
+    TemplateBuilder b;
+    // Dialogs open centred on the screen, as the framework centres them.
+    DWORD style = t.style | DS_SETFONT | DS_CENTER;
+    b.AddDword(style);
+    b.AddDword(t.exStyle);
+    b.Add(static_cast<WORD>(std::min<std::size_t>(t.controls.size(), 0xFFFF)));
+    b.AddShort(t.rect.x);
+    b.AddShort(t.rect.y);
+    b.AddShort(t.rect.cx);
+    b.AddShort(t.rect.cy);
+    b.Add(0);  // no menu
+    b.Add(0);  // the dialog class
+    b.AddText(t.caption);
+    b.Add(static_cast<WORD>(std::clamp(t.fontPoints, 1, 72)));
+    b.AddText(t.fontName.empty() ? std::string_view("MS Sans Serif") : t.fontName);
+
+    for (const ControlTemplate& c : t.controls) {
+        b.AlignDword();
+        b.AddDword(c.style);
+        b.AddDword(0);
+        b.AddShort(c.rect.x);
+        b.AddShort(c.rect.y);
+        b.AddShort(c.rect.cx);
+        b.AddShort(c.rect.cy);
+        // kNoControlId (-1) becomes 0xFFFF, the resource compiler's IDC_STATIC.
+        b.Add(static_cast<WORD>(static_cast<unsigned>(c.id) & 0xFFFFu));
+        switch (c.kind) {
+            case ControlKind::kStatic:
+            case ControlKind::kIcon:
+                b.Add(0xFFFF);
+                b.Add(kStaticAtom);
+                break;
+            case ControlKind::kGroupBox:
+            case ControlKind::kPushButton:
+            case ControlKind::kCheckBox:
+                b.Add(0xFFFF);
+                b.Add(kButtonAtom);
+                break;
+            case ControlKind::kListBox:
+                b.Add(0xFFFF);
+                b.Add(kListBoxAtom);
+                break;
+            case ControlKind::kEdit:
+                b.Add(0xFFFF);
+                b.Add(kEditAtom);
+                break;
+            case ControlKind::kProgress:
+                b.AddText("msctls_progress32");
+                break;
+        }
+        if (c.kind == ControlKind::kIcon) {
+            b.Add(0xFFFF);  // the text of an icon control is the icon's resource number
+            b.Add(static_cast<WORD>(static_cast<unsigned>(c.iconId) & 0xFFFFu));
+        } else {
+            b.AddText(c.text);
+        }
+        b.Add(0);  // no creation data
+    }
+    return std::move(b.words());
+}
+
+// Runs the dialog's handler for a message whose default handling the dialog may ask for;
+// returns whether the dialog handled it itself.
+bool DispatchDefaultable(DialogContext& context, UINT message, const Message& event) {
+    UINT savedMessage = context.defaultableMessage;
+    bool savedRequest = context.defaultRequested;
+    context.defaultableMessage = message;
+    context.defaultRequested = false;
+    context.dialog->HandleMessage(event);
+    bool handled = !context.defaultRequested;
+    context.defaultableMessage = savedMessage;
+    context.defaultRequested = savedRequest;
+    return handled;
+}
+
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* context = reinterpret_cast<DialogContext*>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
+        context->backend->WindowCreated(window);
+        context->dialog->AttachWindow(window);
+        return context->dialog->HandleInitDialog() ? TRUE : FALSE;
+    }
+    DialogContext* context = ContextOf(window);
+    if (context == nullptr) return FALSE;
+    switch (message) {
+        case WM_COMMAND: {
+            int id = LOWORD(wParam);
+            int code = HIWORD(wParam);
+            // Enter reaches the OK command even when the OK button is disabled; a disabled
+            // button cannot be clicked, so neither can its command arrive that way.
+            if (id == IDOK && code == BN_CLICKED) {
+                HWND ok = GetDlgItem(window, IDOK);
+                if (ok != nullptr && !IsWindowEnabled(ok)) return TRUE;
+            }
+            context->dialog->HandleMessage(Message{MessageKind::kCommand, id, code, 0});
+            return TRUE;
+        }
+        case WM_TIMER:
+            context->dialog->HandleMessage(
+                Message{MessageKind::kTimer, static_cast<int>(wParam), 0, 0});
+            return TRUE;
+        case WM_SYSCOMMAND:
+            return DispatchDefaultable(*context, message,
+                                       Message{MessageKind::kSysCommand,
+                                               static_cast<int>(wParam & 0xFFFFu), 0, lParam})
+                       ? TRUE
+                       : FALSE;
+        case WM_PAINT:
+            return DispatchDefaultable(*context, message, Message{MessageKind::kPaint, 0, 0, 0})
+                       ? TRUE
+                       : FALSE;
+        case WM_QUERYDRAGICON: {
+            // One of the messages whose answer a dialog procedure returns directly.
+            IconHandle icon =
+                context->dialog->HandleMessage(Message{MessageKind::kQueryDragIcon, 0, 0, 0});
+            return reinterpret_cast<INT_PTR>(icon);
+        }
+        case WM_NCDESTROY:
+            context->backend->WindowDestroyed(window);
+            SetWindowLongPtrA(window, DWLP_USER, 0);
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+    if (message == BFFM_INITIALIZED) SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+// COM for the shell's folder browser, for the length of one browse.
+class ComScope {
+public:
+    ComScope() : initialized(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComScope() {
+        if (initialized) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    bool initialized;
+};
+
+// Frees an item list with the shell's allocator.
+class ItemList {
+public:
+    explicit ItemList(LPITEMIDLIST list) : list(list) {}
+    ~ItemList() {
+        if (list == nullptr) return;
+        IMalloc* allocator = nullptr;
+        if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator != nullptr) {
+            allocator->Free(list);
+            allocator->Release();
+        }
+    }
+    ItemList(const ItemList&) = delete;
+    ItemList& operator=(const ItemList&) = delete;
+    LPITEMIDLIST get() const { return list; }
+
+private:
+    LPITEMIDLIST list;
+};
+
+}  // namespace
+
+Win32Backend::Win32Backend() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+}
+
+Win32Backend::~Win32Backend() = default;
+
+std::intptr_t Win32Backend::RunModal(CDialog& dialog, const DialogTemplate& dialogTemplate,
+                                     WindowHandle owner) {
+    std::vector<WORD> bytes = BuildTemplate(dialogTemplate);
+    DialogContext context;
+    context.backend = this;
+    context.dialog = &dialog;
+    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr),
+                                   reinterpret_cast<LPCDLGTEMPLATEA>(bytes.data()), Hwnd(owner),
+                                   DialogProc, reinterpret_cast<LPARAM>(&context));
+}
+
+void Win32Backend::EndModal(WindowHandle dialog, std::intptr_t result) {
+    if (IsLive(dialog)) EndDialog(Hwnd(dialog), result);
+}
+
+void Win32Backend::DestroyDialog(WindowHandle dialog) {
+    // A window still running modally must leave through its modal loop, which destroys it;
+    // destroying it under the loop would leave the dialog manager with a dead window.
+    if (IsLive(dialog)) EndDialog(Hwnd(dialog), IDCANCEL);
+}
+
+void Win32Backend::SetText(WindowHandle dialog, int id, std::string_view text) {
+    HWND control = Control(dialog, id);
+    if (control != nullptr) SetWindowTextA(control, std::string(text).c_str());
+}
+
+std::string Win32Backend::GetText(WindowHandle dialog, int id) {
+    HWND control = Control(dialog, id);
+    if (control == nullptr) return {};
+    int length = GetWindowTextLengthA(control);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    int copied = GetWindowTextA(control, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::clamp(copied, 0, length)));
+    return text;
+}
+
+void Win32Backend::Enable(WindowHandle dialog, int id, bool enable) {
+    HWND control = Control(dialog, id);
+    if (control != nullptr) EnableWindow(control, enable ? TRUE : FALSE);
+}
+
+bool Win32Backend::IsEnabled(WindowHandle dialog, int id) {
+    HWND control = Control(dialog, id);
+    return control != nullptr && IsWindowEnabled(control);
+}
+
+void Win32Backend::SetFocus(WindowHandle dialog, int id) {
+    HWND control = Control(dialog, id);
+    if (control != nullptr) ::SetFocus(control);
+}
+
+int Win32Backend::GetFocus(WindowHandle dialog) {
+    HWND focus = ::GetFocus();
+    if (focus == nullptr || !IsChild(Hwnd(dialog), focus)) return 0;
+    return GetDlgCtrlID(focus);
+}
+
+void Win32Backend::SetButtonStyle(WindowHandle dialog, int id, unsigned style, bool redraw) {
+    Send(dialog, id, BM_SETSTYLE, style, redraw ? TRUE : FALSE);
+}
+
+unsigned Win32Backend::GetButtonStyle(WindowHandle dialog, int id) {
+    HWND control = Control(dialog, id);
+    if (control == nullptr) return 0;
+    return static_cast<unsigned>(GetWindowLongA(control, GWL_STYLE)) & BS_TYPEMASK;
+}
+
+int Win32Backend::GetButtonState(WindowHandle dialog, int id) {
+    HWND control = Control(dialog, id);
+    return control == nullptr ? 0 : ToInt(SendMessageA(control, BM_GETSTATE, 0, 0));
+}
+
+void Win32Backend::SetCheck(WindowHandle dialog, int id, int check) {
+    HWND control = Control(dialog, id);
+    if (control != nullptr) SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(check), 0);
+}
+
+int Win32Backend::ListInsert(WindowHandle dialog, int id, int index, std::string_view text) {
+    std::string item(text);
+    return ToInt(Send(dialog, id, LB_INSERTSTRING, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(item.c_str())));
+}
+
+int Win32Backend::ListDelete(WindowHandle dialog, int id, int index) {
+    return ToInt(Send(dialog, id, LB_DELETESTRING, static_cast<WPARAM>(index)));
+}
+
+void Win32Backend::ListReset(WindowHandle dialog, int id) { Send(dialog, id, LB_RESETCONTENT); }
+
+int Win32Backend::ListCount(WindowHandle dialog, int id) {
+    return ToInt(Send(dialog, id, LB_GETCOUNT));
+}
+
+int Win32Backend::ListGetText(WindowHandle dialog, int id, int index, std::string& text) {
+    int length = ToInt(Send(dialog, id, LB_GETTEXTLEN, static_cast<WPARAM>(index)));
+    if (length < 0) return LB_ERR;
+    std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
+    int copied = ToInt(Send(dialog, id, LB_GETTEXT, static_cast<WPARAM>(index),
+                            reinterpret_cast<LPARAM>(buffer.data())));
+    if (copied < 0) return LB_ERR;
+    buffer.resize(static_cast<std::size_t>(std::min(copied, length)));
+    text = std::move(buffer);
+    return static_cast<int>(text.size());
+}
+
+int Win32Backend::ListGetCurSel(WindowHandle dialog, int id) {
+    return ToInt(Send(dialog, id, LB_GETCURSEL));
+}
+
+int Win32Backend::ListSetCurSel(WindowHandle dialog, int id, int index) {
+    return ToInt(Send(dialog, id, LB_SETCURSEL, static_cast<WPARAM>(index)));
+}
+
+void Win32Backend::ProgressSetRange(WindowHandle dialog, int id, int low, int high) {
+    // PBM_SETRANGE carries two 16-bit limits.
+    auto word = [](int v) { return static_cast<WORD>(static_cast<unsigned>(v) & 0xFFFFu); };
+    Send(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(word(low), word(high)));
+}
+
+int Win32Backend::ProgressSetPos(WindowHandle dialog, int id, int pos) {
+    return ToInt(Send(dialog, id, PBM_SETPOS, static_cast<WPARAM>(pos)));
+}
+
+void Win32Backend::EditSetLimit(WindowHandle dialog, int id, int maxChars) {
+    Send(dialog, id, EM_LIMITTEXT, static_cast<WPARAM>(std::max(maxChars, 0)));
+}
+
+bool Win32Backend::SetTimer(WindowHandle dialog, unsigned timerId, unsigned milliseconds) {
+    return ::SetTimer(Hwnd(dialog), timerId, milliseconds, nullptr) != 0;
+}
+
+bool Win32Backend::KillTimer(WindowHandle dialog, unsigned timerId) {
+    return ::KillTimer(Hwnd(dialog), timerId) != FALSE;
+}
+
+int Win32Backend::MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
+                             unsigned type) {
+    return MessageBoxA(Hwnd(owner), std::string(text).c_str(), std::string(caption).c_str(),
+                       type);
+}
+
+void Win32Backend::PumpMessages() {
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The quit belongs to the loop that runs us; hand it back.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        // Keyboard navigation of our dialogs keeps working while a download pumps.
+        HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+        if (root != nullptr && IsLive(root) && IsDialogMessageA(root, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+bool Win32Backend::HasSystemMenu(WindowHandle dialog) {
+    return GetSystemMenu(Hwnd(dialog), FALSE) != nullptr;
+}
+
+void Win32Backend::AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned id,
+                                    std::string_view text) {
+    HMENU menu = GetSystemMenu(Hwnd(dialog), FALSE);
+    if (menu == nullptr) return;
+    std::string item(text);
+    AppendMenuA(menu, flags, id, (flags & MF_SEPARATOR) != 0 ? nullptr : item.c_str());
+}
+
+void Win32Backend::DefaultSysCommand(WindowHandle dialog, unsigned command, std::intptr_t param) {
+    DialogContext* context = ContextOf(Hwnd(dialog));
+    if (context != nullptr && context->defaultableMessage == WM_SYSCOMMAND) {
+        context->defaultRequested = true;  // the dialog manager's default handling follows
+        return;
+    }
+    DefWindowProcA(Hwnd(dialog), WM_SYSCOMMAND, command, param);
+}
+
+IconHandle Win32Backend::LoadIcon(int resourceId) {
+    // An icon from the program's resources is shared; it needs no destroying.
+    return LoadIconA(GetModuleHandleA(nullptr),
+                     MAKEINTRESOURCEA(static_cast<WORD>(static_cast<unsigned>(resourceId))));
+}
+
+void Win32Backend::SetIcon(WindowHandle dialog, IconHandle icon, bool big) {
+    SendMessageA(Hwnd(dialog), WM_SETICON, big ? ICON_BIG : ICON_SMALL,
+                 reinterpret_cast<LPARAM>(icon));
+}
+
+bool Win32Backend::IsIconic(WindowHandle dialog) { return ::IsIconic(Hwnd(dialog)) != FALSE; }
+
+ClientRect Win32Backend::GetClientRect(WindowHandle dialog) {
+    RECT rect{};
+    if (!::GetClientRect(Hwnd(dialog), &rect)) return {};
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+IconMetrics Win32Backend::GetIconMetrics() {
+    return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
+}
+
+void Win32Backend::PaintIcon(WindowHandle dialog, IconHandle icon, int x, int y) {
+    HWND window = Hwnd(dialog);
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    if (dc == nullptr) return;
+    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    DrawIcon(dc, x, y, static_cast<HICON>(const_cast<void*>(icon)));
+    EndPaint(window, &paint);
+}
+
+void Win32Backend::DefaultPaint(WindowHandle dialog) {
+    DialogContext* context = ContextOf(Hwnd(dialog));
+    if (context != nullptr && context->defaultableMessage == WM_PAINT) {
+        context->defaultRequested = true;
+    }
+}
+
+bool Win32Backend::BrowseForFolder(WindowHandle owner, std::string_view title,
+                                   std::string& path) {
+    ComScope com;
+    char initial[MAX_PATH] = {};
+    path.copy(initial, std::min<std::size_t>(path.size(), MAX_PATH - 1));
+    char displayName[MAX_PATH] = {};
+    std::string titleText(title);
+
+    BROWSEINFOA info{};
+    info.hwndOwner = Hwnd(owner);
+    info.pidlRoot = nullptr;  // the desktop
+    info.pszDisplayName = displayName;
+    info.lpszTitle = titleText.c_str();
+    info.ulFlags = 0;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(initial);
+
+    ItemList chosen(SHBrowseForFolderA(&info));
+    if (chosen.get() == nullptr) return false;
+    char chosenPath[MAX_PATH] = {};
+    if (!SHGetPathFromIDListA(chosen.get(), chosenPath)) return false;
+    path = chosenPath;
+    return true;
+}
+
+}  // namespace fw

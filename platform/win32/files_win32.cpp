@@ -1,0 +1,201 @@
+#include "platform/win32/files_win32.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "platform/win32/windows_win32.h"
+
+namespace fw {
+namespace {
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle(handle) {}
+    ~FindHandle() {
+        if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle;
+};
+
+// Written with _lcreat/_lwrite/_lclose.
+class Win32WritableFile : public WritableFile {
+public:
+    explicit Win32WritableFile(HFILE file) : file(file) {}
+    ~Win32WritableFile() override { Close(); }
+    Win32WritableFile(const Win32WritableFile&) = delete;
+    Win32WritableFile& operator=(const Win32WritableFile&) = delete;
+
+    bool Write(const void* data, std::size_t size) override {
+        if (file == HFILE_ERROR) return false;
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            // _lwrite takes at most a UINT and reports HFILE_ERROR (which is UINT_MAX) itself.
+            UINT chunk = static_cast<UINT>(std::min<std::size_t>(size, 1u << 30));
+            UINT written = _lwrite(file, bytes, chunk);
+            if (written != chunk) return false;
+            bytes += chunk;
+            size -= chunk;
+        }
+        return true;
+    }
+
+    bool Close() override {
+        if (file == HFILE_ERROR) return true;
+        HFILE closing = file;
+        file = HFILE_ERROR;
+        return _lclose(closing) != HFILE_ERROR;
+    }
+
+private:
+    HFILE file;
+};
+
+// Read in binary mode: a checksum must see the bytes, not the text translation.
+class Win32ReadableFile : public ReadableFile {
+public:
+    explicit Win32ReadableFile(int fd) : fd(fd) {}
+    ~Win32ReadableFile() override { _close(fd); }
+    Win32ReadableFile(const Win32ReadableFile&) = delete;
+    Win32ReadableFile& operator=(const Win32ReadableFile&) = delete;
+
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
+        unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size, INT_MAX));
+        int n = _read(fd, buffer, chunk);
+        return n < 0 ? -1 : n;
+    }
+
+private:
+    int fd;
+};
+
+// GetPrivateProfileStringA looks a relative name up in the Windows folder, not the current one.
+std::string FullPath(const std::string& path) {
+    DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    return full;
+}
+
+std::string LastComponent(const std::string& path) {
+    std::size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+char FoldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool MatchesWildcard(std::string_view name, std::string_view pattern) {
+    if (pattern == "*.*") pattern = "*";  // the classic spelling of "everything"
+    // Greedy matching with one back-tracking point: the latest "*".
+    std::size_t n = 0;
+    std::size_t p = 0;
+    std::size_t starP = std::string_view::npos;
+    std::size_t starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<std::string> Win32Files::FindFiles(const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data{};
+    FindHandle find(FindFirstFileA(pattern.c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) return names;
+    // The search also matches the short 8.3 names, so "*.gsi" finds "new.gsix" (short name
+    // NEW~1.GSI); only names that match in full count.
+    std::string wildcard = LastComponent(pattern);
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        if (!MatchesWildcard(name, wildcard)) continue;
+        names.push_back(std::move(name));
+    } while (FindNextFileA(find.get(), &data));
+    return names;
+}
+
+std::string Win32Files::GetProfileString(const std::string& path, std::string_view section,
+                                         std::string_view key, std::string_view defaultValue,
+                                         std::size_t bufferSize) {
+    if (bufferSize == 0) return {};
+    std::string s(section);
+    std::string k(key);
+    std::string d(defaultValue);
+    DWORD size = static_cast<DWORD>(std::min<std::size_t>(bufferSize, 1u << 24));
+    std::string buffer(size, '\0');
+    DWORD length = GetPrivateProfileStringA(s.c_str(), k.c_str(), d.c_str(), buffer.data(), size,
+                                            FullPath(path).c_str());
+    buffer.resize(std::min<DWORD>(length, size - 1));
+    return buffer;
+}
+
+std::optional<std::vector<std::uint8_t>> Win32Files::GetFileVersionInfo(const std::string& path) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<std::uint8_t> block(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::nullopt;
+    return block;
+}
+
+std::optional<FileStatus> Win32Files::Stat(const std::string& path) {
+    struct _stat64 status {};
+    if (_stat64(path.c_str(), &status) != 0) return std::nullopt;
+    FileStatus result;
+    result.size = status.st_size;
+    result.isDirectory = (status.st_mode & _S_IFDIR) != 0;
+    return result;
+}
+
+bool Win32Files::CreateDirectory(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+std::unique_ptr<WritableFile> Win32Files::CreateFile(const std::string& path) {
+    HFILE file = _lcreat(path.c_str(), 0);  // a normal file; an existing one is truncated
+    if (file == HFILE_ERROR) return nullptr;
+    return std::make_unique<Win32WritableFile>(file);
+}
+
+std::unique_ptr<ReadableFile> Win32Files::OpenForReading(const std::string& path) {
+    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0) return nullptr;
+    return std::make_unique<Win32ReadableFile>(fd);
+}
+
+bool Win32Files::Remove(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::string Win32Files::GetFileTitle(const std::string& path) {
+    char title[MAX_PATH] = {};
+    if (GetFileTitleA(path.c_str(), title, MAX_PATH) == 0) return title;
+    return LastComponent(path);
+}
+
+}  // namespace fw

@@ -1,0 +1,27 @@
+#pragma once
+// Files and folders through the Windows calls and the C runtime of Windows.
+
+#include "platform/files.h"
+
+namespace fw {
+
+class Win32Files : public Files {
+public:
+    std::vector<std::string> FindFiles(const std::string& pattern) override;
+    std::string GetProfileString(const std::string& path, std::string_view section,
+                                 std::string_view key, std::string_view defaultValue,
+                                 std::size_t bufferSize) override;
+    std::optional<std::vector<std::uint8_t>> GetFileVersionInfo(const std::string& path) override;
+    std::optional<FileStatus> Stat(const std::string& path) override;
+    bool CreateDirectory(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+    bool Remove(const std::string& path) override;
+    std::string GetFileTitle(const std::string& path) override;
+};
+
+// Whether `name` matches `pattern` ("*" any run, "?" any one character), ASCII letters
+// compared without regard to case; "*.*" matches every name.
+bool MatchesWildcard(std::string_view name, std::string_view pattern);
+
+}  // namespace fw

@@ -1,0 +1,229 @@
+#include "platform/win32/http_client_win32.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "platform/win32/windows_win32.h"
+
+namespace fw {
+namespace {
+
+constexpr DWORD kReadChunk = 4096;
+
+// One WinInet handle. A child keeps its parent's owner alive, so that the handles of a session,
+// its connections and their requests can be let go of in any order and each is closed after
+// every handle below it.
+class InternetHandle {
+public:
+    InternetHandle(HINTERNET handle, std::shared_ptr<InternetHandle> parent)
+        : handle(handle), parent(std::move(parent)) {}
+    ~InternetHandle() { InternetCloseHandle(handle); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET get() const { return handle; }
+
+private:
+    HINTERNET handle;
+    std::shared_ptr<InternetHandle> parent;
+};
+
+void SetTimeout(HINTERNET handle, DWORD option, long seconds) {
+    DWORD milliseconds = static_cast<DWORD>(seconds) * 1000u;
+    InternetSetOptionA(handle, option, &milliseconds, sizeof(milliseconds));
+}
+
+class Win32HttpRequest : public HttpRequest {
+public:
+    explicit Win32HttpRequest(std::shared_ptr<InternetHandle> request)
+        : request(std::move(request)) {}
+
+    bool Send(std::string_view headers, std::string_view body,
+              const WaitCallback& whileWaiting) override {
+        if (whileWaiting && !whileWaiting()) return false;
+        if (headers.size() > ULONG_MAX || body.size() > ULONG_MAX) return false;
+        std::string headerText(headers);
+        std::string bodyBytes(body);
+        return HttpSendRequestA(request->get(), headerText.empty() ? nullptr : headerText.c_str(),
+                                static_cast<DWORD>(headerText.size()),
+                                bodyBytes.empty() ? nullptr : bodyBytes.data(),
+                                static_cast<DWORD>(bodyBytes.size())) != FALSE;
+    }
+
+    bool QueryStatusCode(int& code) override {
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        if (!HttpQueryInfoA(request->get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                            &value, &size, nullptr)) {
+            return false;
+        }
+        if (value > static_cast<DWORD>(INT_MAX)) return false;
+        code = static_cast<int>(value);
+        return true;
+    }
+
+    ReadStatus ReadLine(std::string& line, const WaitCallback& whileWaiting) override {
+        std::size_t scanned = start;
+        for (;;) {
+            std::size_t lf = pending.find('\n', scanned);
+            if (lf != std::string::npos) {
+                TakeLine(line, lf);
+                start = lf + 1;
+                return ReadStatus::kOk;
+            }
+            if (pending.size() - start > kMaxLineBytes) return ReadStatus::kTooLong;
+            scanned = pending.size();
+            Compact(scanned);
+            std::size_t before = pending.size();
+            pending.resize(before + kReadChunk);
+            std::ptrdiff_t n = ReadFromNetwork(pending.data() + before, kReadChunk, whileWaiting);
+            pending.resize(before + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
+            if (n < 0) return ReadStatus::kError;
+            if (n == 0) {
+                if (start == pending.size()) return ReadStatus::kEnd;
+                TakeLine(line, pending.size());  // the last line, without LF
+                start = pending.size();
+                return ReadStatus::kOk;
+            }
+        }
+    }
+
+    std::ptrdiff_t ReadBlock(void* buffer, std::size_t size,
+                             const WaitCallback& whileWaiting) override {
+        if (size == 0) return 0;
+        // Bytes that a line read fetched ahead come first.
+        if (start < pending.size()) {
+            std::size_t n = std::min(size, pending.size() - start);
+            std::copy_n(pending.data() + start, n, static_cast<char*>(buffer));
+            start += n;
+            return static_cast<std::ptrdiff_t>(n);
+        }
+        return ReadFromNetwork(buffer, size, whileWaiting);
+    }
+
+private:
+    std::ptrdiff_t ReadFromNetwork(void* buffer, std::size_t size,
+                                   const WaitCallback& whileWaiting) {
+        if (whileWaiting && !whileWaiting()) return -1;
+        DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD got = 0;
+        if (!InternetReadFile(request->get(), buffer, wanted, &got)) return -1;
+        return static_cast<std::ptrdiff_t>(got);
+    }
+
+    // The line from `start` to `end` with every CR dropped.
+    void TakeLine(std::string& line, std::size_t end) {
+        line.clear();
+        for (std::size_t i = start; i < end; ++i) {
+            if (pending[i] != '\r') line += pending[i];
+        }
+    }
+
+    // Drops the bytes already handed out, keeping `scanned` pointing at the same byte.
+    void Compact(std::size_t& scanned) {
+        if (start == 0) return;
+        pending.erase(0, start);
+        scanned -= start;
+        start = 0;
+    }
+
+    std::shared_ptr<InternetHandle> request;
+    std::string pending;    // bytes read from the network and not yet handed out, from `start`
+    std::size_t start = 0;
+};
+
+class Win32HttpConnection : public HttpConnection {
+public:
+    Win32HttpConnection(std::string host, std::shared_ptr<InternetHandle> connection)
+        : host(std::move(host)), connection(std::move(connection)) {}
+
+    const std::string& Host() const override { return host; }
+
+    std::unique_ptr<HttpRequest> OpenRequest(std::string_view verb,
+                                             std::string_view objectName) override {
+        std::string v(verb);
+        std::string object(objectName);
+        HINTERNET handle =
+            HttpOpenRequestA(connection->get(), v.c_str(), object.c_str(), "HTTP/1.0", nullptr,
+                             nullptr, INTERNET_FLAG_EXISTING_CONNECT, 1);
+        if (handle == nullptr) return nullptr;
+        return std::make_unique<Win32HttpRequest>(
+            std::make_shared<InternetHandle>(handle, connection));
+    }
+
+private:
+    std::string host;
+    std::shared_ptr<InternetHandle> connection;
+};
+
+class Win32HttpSession : public HttpSession {
+public:
+    explicit Win32HttpSession(std::shared_ptr<InternetHandle> session)
+        : session(std::move(session)) {}
+
+    std::unique_ptr<HttpConnection> Connect(std::string_view hostText) override {
+        std::string host;
+        unsigned short port = 0;
+        if (!SplitHostPort(hostText, host, port)) return nullptr;
+        HINTERNET handle = InternetConnectA(session->get(), host.c_str(), port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0, 1);
+        if (handle == nullptr) return nullptr;
+        return std::make_unique<Win32HttpConnection>(
+            std::string(hostText), std::make_shared<InternetHandle>(handle, session));
+    }
+
+private:
+    std::shared_ptr<InternetHandle> session;
+};
+
+}  // namespace
+
+bool SplitHostPort(std::string_view text, std::string& host, unsigned short& port) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        host = std::string(text);
+        port = INTERNET_DEFAULT_HTTP_PORT;
+        return !host.empty();
+    }
+    std::string_view digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10u + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0 || value > 65535u) return false;
+    host = std::string(text.substr(0, colon));
+    port = static_cast<unsigned short>(value);
+    return !host.empty();
+}
+
+Win32HttpClient::~Win32HttpClient() {
+    if (socketsStarted) WSACleanup();
+}
+
+bool Win32HttpClient::Startup() {
+    if (socketsStarted) return true;
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;
+    if (data.wVersion != MAKEWORD(1, 1)) {
+        WSACleanup();
+        return false;
+    }
+    socketsStarted = true;
+    return true;
+}
+
+std::unique_ptr<HttpSession> Win32HttpClient::OpenSession(std::string_view userAgent) {
+    std::string agent(userAgent);
+    HINTERNET handle = InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                     nullptr, INTERNET_FLAG_DONT_CACHE);
+    if (handle == nullptr) return nullptr;
+    // Time-outs set on the session hold for every connection and request made on it.
+    SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutSeconds);
+    SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutSeconds);
+    SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutSeconds);
+    return std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr));
+}
+
+}  // namespace fw
