@@ -1,28 +1,52 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds, and runs every test.
-#   ./test.sh          the whole suite (debug build, warnings as errors)
-#   ./test.sh --asan   the same suite under AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./test.sh          everything: the native suite (debug, warnings as errors), the GTK window
+#                      through a whole update under Xvfb, the Windows build with its suite under
+#                      Wine, and a short run of every fuzz target
+#   ./test.sh --asan   the native suite under AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./test.sh --native the native suite only (quick)
 set -euo pipefail
 cd "$(dirname "$0")"
 
-preset=dev
+mode=all
 case "${1:-}" in
-  --asan) preset=asan ;;
   "") ;;
-  *) echo "usage: $0 [--asan]" >&2; exit 2 ;;
+  --asan) mode=asan ;;
+  --native) mode=native ;;
+  *) echo "usage: $0 [--asan|--native]" >&2; exit 2 ;;
 esac
 
-./scripts/install-deps.sh
+if [ "$mode" = all ]; then
+  ./scripts/install-deps.sh --windows
+else
+  ./scripts/install-deps.sh
+fi
 
 # Loopback servers must never be reached through a proxy.
 export no_proxy="127.0.0.1,localhost${no_proxy:+,$no_proxy}"
 export NO_PROXY="$no_proxy"
 
+preset=dev
+[ "$mode" = asan ] && preset=asan
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 # The window tests need a display; without one they get a virtual one.
-if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+if [ -z "${DISPLAY:-}" ]; then
   xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ctest --preset "$preset" -j2
 else
   ctest --preset "$preset" -j2
+fi
+[ "$mode" = all ] || exit 0
+
+echo "== the GTK window through a release and a beta update"
+DEMO_BUILD_DIR="$PWD/build/dev" DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke" ./demo.sh --auto
+DEMO_BUILD_DIR="$PWD/build/dev" DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke-beta" \
+  ./demo.sh --auto --beta
+
+echo "== the Windows build under Wine"
+.ci/windows.sh
+
+if [ -x fuzz/run.sh ]; then
+  echo "== a short run of every fuzz target"
+  fuzz/run.sh --ci
 fi

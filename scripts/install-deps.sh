@@ -9,6 +9,10 @@ packages=(
   xvfb xauth x11-apps x11-utils imagemagick xdotool libxtst-dev
   clang-14 libclang-rt-14-dev
 )
+# The Windows build and its tests under Wine need the cross compiler and Wine as well.
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64 wine64 wine fonts-wine)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
