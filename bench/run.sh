@@ -4,6 +4,8 @@
 #   bench/run.sh 'Checksum'      only those whose name matches the regular expression
 #   FW_BENCH_REPETITIONS=9 bench/run.sh
 # FW_BENCH_DIR picks the folder of the 256 MiB test file (default: the temporary folder).
+# The loopback downloads (rows Download*, program fw-download-bench) run when the filter matches
+# their names; they need the curl command-line tool.
 # FW_BENCH_BUILD_DIR builds elsewhere than the preset's build/release (extra cmake arguments in
 # FW_BENCH_CMAKE_ARGS), so that a run does not disturb someone else's release build.
 set -euo pipefail
@@ -15,7 +17,21 @@ repetitions="${FW_BENCH_REPETITIONS:-5}"
 build="${FW_BENCH_BUILD_DIR:-build/release}"
 # shellcheck disable=SC2086  # the extra arguments are meant to split
 cmake --preset release -B "$build" ${FW_BENCH_CMAKE_ARGS:-} >/dev/null
-cmake --build "$build" --target fw_bench
+download_rows="Download256MiB_Product Download256MiB_ProductTransfer Download256MiB_Curl"
+download_rows+=" Download16MiB_Product Download16MiB_ProductTransfer Download16MiB_Curl"
+run_downloads=0
+if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \
+    "$filter" $download_rows; then
+  # grep reads all of the list: leaving early would break the pipe under pipefail.
+  if cmake --build "$build" --target help | grep '^fw_download_bench:' >/dev/null; then
+    run_downloads=1
+  else
+    echo "fw-download-bench is not built here (it needs cpp-httplib and libcurl); no Download rows" >&2
+  fi
+fi
+targets=(fw_bench)
+if [ "$run_downloads" = 1 ]; then targets+=(fw_download_bench); fi
+cmake --build "$build" --target "${targets[@]}"
 
 out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
@@ -25,21 +41,44 @@ trap 'rm -f "$out"' EXIT
   --benchmark_report_aggregates_only=true --benchmark_format=json --benchmark_out="$out" \
   --benchmark_out_format=json >/dev/null
 
+# Every download in a process of its own (peak resident size), the product and curl taking
+# turns to go first; its own summary with the spreads goes to standard error.
+downloads="$(mktemp)"
+trap 'rm -f "$out" "$downloads"' EXIT
+if [ "$run_downloads" = 1 ]; then
+  "$build"/bench/fw-download-bench --repetitions "$repetitions" --json "$downloads" \
+    ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
+fi
+
 # Ratios: "label=numerator/denominator", each a benchmark name without the BM_ prefix; the
 # ratio is of their rates (bytes or items per second).
 ratios=(
   "FileChecksum / PlainRead=FileChecksum/PlainRead"
+  "Download / curl, 256 MiB=Download256MiB_Product/Download256MiB_Curl"
+  "Transfer only / curl, 256 MiB=Download256MiB_ProductTransfer/Download256MiB_Curl"
+  "Download / curl, 16 MiB=Download16MiB_Product/Download16MiB_Curl"
 )
 
-python3 - "$out" "$(nproc)" "${ratios[@]}" <<'PY'
+python3 - "$out" "$downloads" "$(nproc)" "${ratios[@]}" <<'PY'
 import json, sys
 
-path, cores, ratio_specs = sys.argv[1], sys.argv[2], sys.argv[3:]
-with open(path) as f:
-    data = json.load(f)
+path, downloads_path, cores, ratio_specs = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+
+def load(p):
+    try:
+        with open(p) as f:
+            text = f.read()
+    except OSError:
+        text = ""
+    return json.loads(text) if text.strip() else {"context": {}, "benchmarks": []}
+
+data = load(path)
+downloads = load(downloads_path)
+if not data["benchmarks"]:
+    data["context"] = downloads["context"]
 rows = {}
 order = []
-for b in data["benchmarks"]:
+for b in data["benchmarks"] + downloads["benchmarks"]:
     if b.get("aggregate_name") != "median":
         continue
     name = b["run_name"].removeprefix("BM_").removesuffix("/real_time")
@@ -57,7 +96,8 @@ def rate(b):
         return b["items_per_second"], f'{b["items_per_second"] / 1e6:,.2f} M/s'
     return None, ""
 
-print(f'fw-bench, real time, medians of {data["benchmarks"][0].get("repetitions", "?")} repetitions, '
+first = (data["benchmarks"] + downloads["benchmarks"] + [{}])[0]
+print(f'fw-bench, real time, medians of {first.get("repetitions", "?")} repetitions, '
       f'{cores} cores, {data["context"].get("date", "")}')
 print(f'| {"benchmark":<30} | {"time per iteration":>20} | {"rate":>16} |')
 print(f'|{"-" * 32}|{"-" * 22}|{"-" * 18}|')
@@ -70,4 +110,12 @@ for spec in ratio_specs:
         a, b = rate(rows[num])[0], rate(rows[den])[0]
         if a and b:
             print(f'| {label:<30} | {"":>20} | {a / b:>15.2f}x |')
+peaks = [(n, rows[n]) for n in order if "peak_rss_kib" in rows[n]]
+if peaks:
+    print()
+    print(f'| {"download: spread, peak RSS":<30} | {"rates, low to high":>20} | {"peak resident":>16} |')
+    print(f'|{"-" * 32}|{"-" * 22}|{"-" * 18}|')
+    for name, b in peaks:
+        spread = f'{b["min_bytes_per_second"] / 1e6:,.0f} to {b["max_bytes_per_second"] / 1e6:,.0f} MB/s'
+        print(f'| {name:<30} | {spread:>20} | {b["peak_rss_kib"] / 1024:>12.1f} MiB |')
 PY

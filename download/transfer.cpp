@@ -1,7 +1,7 @@
 #include "download/transfer.h"
 
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "download/checksum.h"
 #include "platform/path.h"
@@ -14,6 +14,9 @@ namespace fw {
 namespace {
 
 constexpr std::size_t kBlockSize = 4096;
+// Blocks go to the disk sixteen at a time: with one write per block the system calls, not the
+// network, set the pace of a fast download.
+constexpr std::size_t kBlocksPerWrite = 16;
 
 bool IsReservedDeviceName(std::string_view name) {
     // The device names apply whatever the extension, and Windows ignores trailing dots and
@@ -142,15 +145,26 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         return finish();
     }
 
-    std::array<char, kBlockSize> block;
+    // Each block is read straight into its place in the buffer that goes to the disk.
+    std::vector<char> pending(kBlockSize * kBlocksPerWrite);
+    std::size_t pendingBytes = 0;
+    std::int64_t written = 0;  // on the disk; behind `received` by the pending blocks
+    auto writePending = [&] {
+        bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
+        if (ok) written += static_cast<std::int64_t>(pendingBytes);
+        pendingBytes = 0;
+        return ok;
+    };
     std::int64_t received = 0;
     std::int32_t lastShownSeconds = -1;
     bool readFailed = false;
+    bool writeFailed = false;
     for (;;) {
         platform.ui.PumpMessages();
         if (cancelRequested) break;
         std::uint32_t tick = platform.system.GetTickCount();
-        std::ptrdiff_t count = request->ReadBlock(block.data(), block.size(), whileWaiting);
+        std::ptrdiff_t count =
+            request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
         if (count == 0) break;
         if (count < 0) {
             // A wait given up for a confirmed Cancel ends like a cancel between blocks.
@@ -158,18 +172,23 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             break;
         }
         rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
-        if (!file->Write(block.data(), static_cast<std::size_t>(count))) {
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
+        pendingBytes += static_cast<std::size_t>(count);
+        if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
+            writeFailed = true;
             break;
         }
         received += count;
         transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
         UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
     }
+    if (!writeFailed && !writePending()) writeFailed = true;
+    if (writeFailed) ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
     bool closed = file->Close();
     file.reset();
 
-    if (readFailed || (expectedSize > 0 && received != expectedSize)) {
+    // The length that counts is what reached the disk: blocks that were received but could not
+    // be written leave the file short.
+    if (readFailed || (expectedSize > 0 && written != expectedSize)) {
         // What arrived is known to be incomplete, so it must not be mistaken for an updater.
         platform.files.Remove(localPath);
         return finish();
