@@ -49,7 +49,7 @@ TEST_F(CheckTest, TheWorkedExampleListsTheInstalledTemplates) {
     EXPECT_EQ(requests[0].requestLine, "GET /UpDefs/FablewrightUpdates.txt HTTP/1.0");
     EXPECT_EQ(requests[0].Header("User-Agent"), "Fablewright Update Downloader");
     EXPECT_EQ(requests[1].requestLine, "POST /vrn/sendupdinfo.php HTTP/1.0");
-    std::string dir = installFolder;
+    std::string dir = SentFolder();
     std::string expected = "dir=" + dir + "&version=2.1.0.7&systems=Fablewright%3bSci%20Fi%3bSci%20Fi%20Deluxe";
     EXPECT_EQ(requests[1].body, expected);
     EXPECT_EQ(requests[1].Header("Content-Length"), std::to_string(expected.size()));
@@ -117,7 +117,7 @@ TEST_F(CheckTest, AnInfoRecordRedirectsTheUpdateRequest) {
     auto requests = info.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].requestLine, "POST /other/report.php HTTP/1.0");
-    EXPECT_EQ(requests[0].body, "dir=" + installFolder + "&version=2.1.0.7&systems=Fablewright");
+    EXPECT_EQ(requests[0].body, "dir=" + SentFolder() + "&version=2.1.0.7&systems=Fablewright");
 }
 
 TEST_F(CheckTest, AnUnreachableInformationServerDoesNotStopTheCheck) {
@@ -270,6 +270,36 @@ TEST_F(CheckTest, OversizedDefinitionsEndWithBadFormat) {
     });
     ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);
     EXPECT_EQ(tp.ui.messageBoxes[0].text, Text(118));
+}
+
+TEST_F(CheckTest, ManyShortLinesBeyondTheTotalLimitEndWithBadFormat) {
+    Install({});
+    // Each line is harmless and short; only their sum is too much.
+    const std::string line = "version~1\n";
+    std::string text;
+    text.reserve(kMaxDefinitionsBytes + 2 * line.size());
+    while (text.size() <= kMaxDefinitionsBytes) text += line;
+    Definitions(text);
+    Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+        tp.ui.ExpectMessageBox(IDOK, "Error");
+        w.Click(res::kIdCheck);
+        EXPECT_TRUE(w.Enabled(res::kIdCheck));
+        EXPECT_EQ(dlg.workflowState, WorkflowState::Checking);
+        w.Click(res::kIdExit);
+    });
+    ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);
+    EXPECT_EQ(tp.ui.messageBoxes[0].text, Text(118));
+    EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), 0);
+    // One line less than the limit is still read.
+    tp.ui.messageBoxes.clear();
+    text.resize(kMaxDefinitionsBytes - kMaxDefinitionsBytes % line.size());
+    Definitions(text);
+    Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+        w.Click(res::kIdCheck);
+        EXPECT_EQ(dlg.workflowState, WorkflowState::Listed);
+        w.Click(res::kIdExit);
+    });
+    EXPECT_TRUE(tp.ui.messageBoxes.empty());
 }
 
 }  // namespace
