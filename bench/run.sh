@@ -6,6 +6,8 @@
 # FW_BENCH_DIR picks the folder of the 256 MiB test file (default: the temporary folder).
 # The loopback downloads (rows Download*, program fw-download-bench) run when the filter matches
 # their names; they need the curl command-line tool.
+# The GTK host against the headless one (rows Gtk*, program fw-download-gtk-bench) needs an X
+# display; without DISPLAY it runs under xvfb-run.
 # FW_BENCH_BUILD_DIR builds elsewhere than the preset's build/release (extra cmake arguments in
 # FW_BENCH_CMAKE_ARGS), so that a run does not disturb someone else's release build.
 set -euo pipefail
@@ -29,8 +31,20 @@ if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n 
     echo "fw-download-bench is not built here (it needs cpp-httplib and libcurl); no Download rows" >&2
   fi
 fi
+gtk_rows="GtkDownload256MiB_Headless GtkDownload256MiB_Gtk GtkDownload256MiB_CostPerBlock"
+gtk_rows+=" GtkPumpIdle GtkPumpIdleFullPass GtkProgressSetPosUnchanged"
+run_gtk=0
+if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \
+    "$filter" $gtk_rows; then
+  if cmake --build "$build" --target help | grep '^fw_download_gtk_bench:' >/dev/null; then
+    run_gtk=1
+  else
+    echo "fw-download-gtk-bench is not built here (it needs GTK 3 and libcurl); no Gtk rows" >&2
+  fi
+fi
 targets=(fw_bench)
 if [ "$run_downloads" = 1 ]; then targets+=(fw_download_bench); fi
+if [ "$run_gtk" = 1 ]; then targets+=(fw_download_gtk_bench); fi
 cmake --build "$build" --target "${targets[@]}"
 
 out="$(mktemp)"
@@ -50,6 +64,33 @@ if [ "$run_downloads" = 1 ]; then
     ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
 fi
 
+# The same transfer on the GTK host and on the headless one, taking turns, in one process with
+# a real window; its rows join the download rows.
+if [ "$run_gtk" = 1 ]; then
+  gtkrows="$(mktemp)"
+  trap 'rm -f "$out" "$downloads" "$gtkrows"' EXIT
+  gtk_bench=("$build"/bench/fw-download-gtk-bench --repetitions "$repetitions" --json "$gtkrows"
+             ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"})
+  if [ -n "${DISPLAY:-}" ]; then
+    "${gtk_bench[@]}" >&2
+  else
+    xvfb-run -a -s '-screen 0 1280x1024x24' "${gtk_bench[@]}" >&2
+  fi
+  python3 - "$downloads" "$gtkrows" <<'PY'
+import json, sys
+def load(p):
+    with open(p) as f:
+        text = f.read()
+    return json.loads(text) if text.strip() else {"context": {}, "benchmarks": []}
+merged, extra = load(sys.argv[1]), load(sys.argv[2])
+merged["context"] = merged["context"] or extra["context"]
+merged["benchmarks"] += extra["benchmarks"]
+with open(sys.argv[1], "w") as f:
+    json.dump(merged, f)
+PY
+  rm -f "$gtkrows"
+fi
+
 # Ratios: "label=numerator/denominator", each a benchmark name without the BM_ prefix; the
 # ratio is of their rates (bytes or items per second).
 ratios=(
@@ -57,6 +98,7 @@ ratios=(
   "Download / curl, 256 MiB=Download256MiB_Product/Download256MiB_Curl"
   "Transfer only / curl, 256 MiB=Download256MiB_ProductTransfer/Download256MiB_Curl"
   "Download / curl, 16 MiB=Download16MiB_Product/Download16MiB_Curl"
+  "GTK / headless transfer, 256 MiB=GtkDownload256MiB_Gtk/GtkDownload256MiB_Headless"
 )
 
 python3 - "$out" "$downloads" "$(nproc)" "${ratios[@]}" <<'PY'

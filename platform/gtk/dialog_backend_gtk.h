@@ -84,6 +84,8 @@ class GtkBackend : public DialogBackend {
     bool KillTimer(WindowHandle dialog, unsigned timerId) override;
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
+    // Makes a whole pass over the pending events at most every 5 ms; calls in between return
+    // at once (see the definition).
     void PumpMessages() override;
     bool HasSystemMenu(WindowHandle dialog) override;
     void AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned id,
@@ -106,6 +108,9 @@ class GtkBackend : public DialogBackend {
     // (synthesised pointer and key events) or the widgets' own signals, never by calling a
     // dialog's handler, and reports false when the window or control does not exist.
     std::vector<GtkControlLayout> DescribeLayout(WindowHandle dialog);
+    // The fraction (0 to 1) a progress bar showed the last time it was painted on screen;
+    // nothing before its first paint or when `id` is no progress bar.
+    std::optional<double> DrawnProgressFraction(WindowHandle dialog, int id);
     bool SimulateClick(WindowHandle dialog, int id);
     // Double-clicks row `row` of a list box; -1 double-clicks below the last row.
     bool SimulateDoubleClick(WindowHandle dialog, int id, int row);

@@ -1,0 +1,402 @@
+// The real main dialog on the GTK host, downloading from a loopback server that sends slowly,
+// stops sending, or sends fast enough that the host skips most of its pumps: the window must go
+// on answering (its timers fire, its progress bar repaints) and the real Cancel button must
+// stop the transfer at once. CI runs this under xvfb-run.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "download/checksum.h"
+#include "platform/curl/http_client_curl.h"
+#include "platform/gtk/dialog_backend_gtk.h"
+#include "platform/gtk/system_gtk.h"
+#include "platform/posix/files_posix.h"
+#include "platform/posix/processes_posix.h"
+#include "platform/posix/registry_posix.h"
+#include "platform/ui/win_constants.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "session/update_downloader_dlg.h"
+#include "tests/support/pe_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tools/update-server/update_server.h"
+
+// The toolkit keeps font and bus caches for the life of the process, which the leak checker of
+// a sanitizer build would report; leaks of our own still show.
+extern "C" __attribute__((used)) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libdbus-1.so\nleak:libglib-2.0.so\n";
+}
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::duration<double, std::milli>;
+
+constexpr unsigned kDriveTimer = 910;  // the test's user: looks and acts on every tick
+constexpr unsigned kProbeTimer = 911;  // only records when it fires and what the bar shows
+constexpr unsigned kDrivePeriodMs = 20;
+constexpr unsigned kProbePeriodMs = 50;
+// Every step of the user waits at most this long: generous for a loaded machine, but a window
+// that stops answering fails the test instead of hanging it.
+constexpr auto kStepDeadline = std::chrono::seconds(20);
+constexpr std::intptr_t kGiveUp = -99;
+
+// The main dialog exactly as the program runs it, with two timers of the test's own beside the
+// dialog's message table. The timers are the host's (GLib timeouts), so they fire only when
+// the window's events are being dispatched.
+class ObservedDownloaderDlg : public CUpdateDownloaderDlg {
+  public:
+    using CUpdateDownloaderDlg::CUpdateDownloaderDlg;
+
+    std::function<void()> onDrive;
+    std::function<void()> onProbe;
+
+    bool OnInitDialog() override {
+        bool result = CUpdateDownloaderDlg::OnInitDialog();
+        SetTimer(kDriveTimer, kDrivePeriodMs);
+        SetTimer(kProbeTimer, kProbePeriodMs);
+        return result;
+    }
+
+  protected:
+    DispatchResult DispatchMessageMap(const Message& message) override {
+        if (message.kind == MessageKind::kTimer) {
+            if (message.id == static_cast<int>(kDriveTimer)) {
+                if (onDrive) onDrive();
+                return {true, nullptr};
+            }
+            if (message.id == static_cast<int>(kProbeTimer)) {
+                if (onProbe) onProbe();
+                return {true, nullptr};
+            }
+        }
+        return CUpdateDownloaderDlg::DispatchMessageMap(message);
+    }
+};
+
+struct SlowServerCase {
+    const char* what;
+    std::size_t size;
+    ServerFault fault;
+    // The user gives up once the file's bar has shown this much (slow server), or once no byte
+    // has come for `quietMs` (stalled server; `stalls`).
+    double giveUpAtFraction;
+    bool stalls;
+    int quietMs;
+};
+
+enum class Phase { kShown, kListed, kDownloading, kCancelBox, kRetryBox, kAbandoned, kExiting };
+
+// What the test's user saw, for the assertions after the dialog has ended.
+struct Observations {
+    Phase phase = Phase::kShown;
+    Clock::time_point phaseSince = Clock::now();
+    bool givingUp = false;
+
+    Clock::time_point downloadStart{};
+    Clock::time_point cancelClicked{};
+    bool exitEnabledWhileDownloading = true;
+    std::vector<Clock::time_point> probeFires;  // while downloading, before the Cancel click
+    std::vector<double> drawnFractions;         // the file bar, each time it changed on screen
+
+    std::int32_t lastBytes = -1;
+    Clock::time_point lastBytesChange{};
+    std::int32_t bytesAtCancel = 0;
+
+    std::optional<GtkMessageBoxView> cancelBox;
+    Clock::time_point yesAnswered{};
+    std::optional<GtkMessageBoxView> retryBox;
+    Clock::time_point retryShown{};
+    bool fileAtRetry = true;
+    bool cancelEnabledAtRetry = true;
+    bool exitEnabledAtRetry = false;
+};
+
+class DownloadGtkTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const char* display = std::getenv("DISPLAY");
+        available =
+            display != nullptr && *display != '\0' && GtkBackend::InitToolkit(nullptr, nullptr);
+    }
+
+    void SetUp() override {
+        if (!available) {
+            GTEST_SKIP() << "no X display (DISPLAY is unset or unusable); run under xvfb-run";
+        }
+        installFolder = dir.Path("Fablewright");
+        fs::create_directories(installFolder);
+        fs::create_directories(dir.Path("server/UpDefs"));
+        ASSERT_TRUE(test::WriteBinaryFile(installFolder + "/Fablewright.exe",
+                                          test::MakePeWithVersion(test::PackVersion(2, 1, 0, 7))));
+        registry = std::make_unique<PosixRegistry>(dir.Path("registry.reg"));
+        std::unique_ptr<RegistryKey> key =
+            registry->CreateKey(res::LoadString(res::kStrRegistryKey));
+        ASSERT_TRUE(key);
+        ASSERT_TRUE(key->SetValue(res::LoadString(res::kStrInstallDirKey), installFolder));
+        ASSERT_TRUE(http.Startup());
+        server = std::make_unique<UpdateServer>(dir.Path("server"));
+        ASSERT_TRUE(server->Start(0));
+        gtk = std::make_unique<GtkBackend>();
+    }
+
+    void TearDown() override {
+        if (server) server->Stop();
+    }
+
+    // Serves files/a.exe of `size` random bytes and lists it as the product's update.
+    void ServeUpdater(std::size_t size) {
+        std::mt19937 random(7);
+        std::string contents(size, '\0');
+        for (char& c : contents) c = static_cast<char>(random() & 0xFF);
+        std::string served = dir.Write("server/files/a.exe", contents);
+        std::uint32_t checksum = 0;
+        ASSERT_TRUE(FileChecksum(files, served, checksum));
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", checksum);
+        dir.Write(
+            "server/UpDefs/FablewrightUpdates.txt",
+            "version~4\nupdate~Fablewright~files/a.exe~" + std::to_string(size) + "~" + hex + "\n");
+    }
+
+    std::string TempPath(const std::string& name) const { return installFolder + "/temp/" + name; }
+
+    // Check, Download, and Cancel once the case says so; Yes to "Cancel Download?" and No to
+    // "Try Again?", then Exit. Every action goes through the window system or the boxes' own
+    // buttons, from the drive timer.
+    std::intptr_t RunAndCancel(const SlowServerCase& c, Observations& o) {
+        std::string host = server->HostText();
+        const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
+                              host.c_str()};
+        Platform platform{*gtk, http, *registry, files, processes, system};
+        ObservedDownloaderDlg dlg(platform, 5, argv);
+        auto enter = [&](Phase next) {
+            o.phase = next;
+            o.phaseSince = Clock::now();
+        };
+        dlg.onProbe = [&] {
+            if (o.phase != Phase::kDownloading) return;
+            o.probeFires.push_back(Clock::now());
+            std::optional<double> shown =
+                gtk->DrawnProgressFraction(dlg.GetSafeHwnd(), res::kIdFileProgress);
+            if (shown && (o.drawnFractions.empty() || *shown != o.drawnFractions.back())) {
+                o.drawnFractions.push_back(*shown);
+            }
+        };
+        dlg.onDrive = [&] {
+            WindowHandle w = dlg.GetSafeHwnd();
+            Clock::time_point now = Clock::now();
+            if (o.givingUp) {
+                // Whatever is open gets its last answer (No, OK), until the dialog can end.
+                if (std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox()) {
+                    gtk->AnswerMessageBox(box->answers.empty() ? IDOK : box->answers.back());
+                } else {
+                    dlg.EndDialog(kGiveUp);
+                }
+                return;
+            }
+            if (now - o.phaseSince > kStepDeadline) {
+                ADD_FAILURE() << c.what << ": step " << static_cast<int>(o.phase)
+                              << " never finished";
+                o.givingUp = true;
+                dlg.cancelRequested = 1;
+                return;
+            }
+            switch (o.phase) {
+                case Phase::kShown: {
+                    auto layout = gtk->DescribeLayout(w);
+                    if (gtk->IsShown(w) && !layout.empty() && layout.front().width > 1 &&
+                        gtk->SimulateClick(w, res::kIdCheck)) {
+                        enter(Phase::kListed);
+                    }
+                    break;
+                }
+                case Phase::kListed:
+                    if (gtk->ListCount(w, res::kIdUpdateList) == 1 &&
+                        gtk->IsEnabled(w, res::kIdDownload) &&
+                        gtk->SimulateClick(w, res::kIdDownload)) {
+                        enter(Phase::kDownloading);
+                    }
+                    break;
+                case Phase::kDownloading: {
+                    if (!gtk->IsEnabled(w, res::kIdCancel)) break;  // not writing yet
+                    if (o.downloadStart == Clock::time_point{}) {
+                        o.downloadStart = now;
+                        o.exitEnabledWhileDownloading = gtk->IsEnabled(w, res::kIdExit);
+                    }
+                    if (dlg.transferredBytes != o.lastBytes) {
+                        o.lastBytes = dlg.transferredBytes;
+                        o.lastBytesChange = now;
+                    }
+                    bool giveUp = false;
+                    if (c.stalls) {
+                        giveUp = o.lastBytes > 0 &&
+                                 now - o.lastBytesChange > std::chrono::milliseconds(c.quietMs);
+                    } else {
+                        giveUp = !o.drawnFractions.empty() &&
+                                 o.drawnFractions.back() >= c.giveUpAtFraction;
+                    }
+                    if (giveUp && gtk->SimulateClick(w, res::kIdCancel)) {
+                        o.cancelClicked = now;
+                        o.bytesAtCancel = dlg.transferredBytes;
+                        enter(Phase::kCancelBox);
+                    }
+                    break;
+                }
+                case Phase::kCancelBox: {
+                    std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
+                    if (!box || box->title != res::LoadString(res::kStrCancelCaption)) break;
+                    o.cancelBox = box;
+                    o.yesAnswered = Clock::now();
+                    gtk->AnswerMessageBox(IDYES);
+                    enter(Phase::kRetryBox);
+                    break;
+                }
+                case Phase::kRetryBox: {
+                    std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
+                    if (!box) break;
+                    o.retryShown = now;
+                    o.retryBox = box;
+                    o.fileAtRetry = fs::exists(TempPath("a.exe"));
+                    o.cancelEnabledAtRetry = gtk->IsEnabled(w, res::kIdCancel);
+                    o.exitEnabledAtRetry = gtk->IsEnabled(w, res::kIdExit);
+                    gtk->AnswerMessageBox(IDNO);
+                    enter(Phase::kAbandoned);
+                    break;
+                }
+                case Phase::kAbandoned:
+                    // The run is over once nothing is open and Exit leads on.
+                    if (!gtk->ActiveMessageBox() && gtk->IsEnabled(w, res::kIdExit)) {
+                        EXPECT_EQ(dlg.workflowState, WorkflowState::Listed) << c.what;
+                        EXPECT_FALSE(gtk->IsEnabled(w, res::kIdCancel)) << c.what;
+                        EXPECT_FALSE(gtk->IsEnabled(w, res::kIdDownload)) << c.what;
+                        EXPECT_FALSE(gtk->IsEnabled(w, res::kIdInstall)) << c.what;
+                        EXPECT_FALSE(dlg.internetSession) << c.what;
+                        EXPECT_TRUE(dlg.downloadedFiles.empty()) << c.what;
+                        if (gtk->SimulateClick(w, res::kIdExit)) enter(Phase::kExiting);
+                    }
+                    break;
+                case Phase::kExiting:
+                    break;  // OnExit ends the dialog
+            }
+        };
+        return dlg.DoModal();
+    }
+
+    static bool available;
+    test::TempDir dir;
+    std::string installFolder;
+    CurlHttpClient http;
+    PosixFiles files;
+    PosixProcesses processes;
+    GtkSystem system;
+    std::unique_ptr<PosixRegistry> registry;
+    std::unique_ptr<UpdateServer> server;
+    std::unique_ptr<GtkBackend> gtk;
+};
+bool DownloadGtkTest::available = false;
+
+double MedianMs(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+TEST_F(DownloadGtkTest, WindowAnswersAndCancelStopsTheTransferAtAnyPace) {
+    ServerFault slow;
+    slow.bytesPerSecond = 400000;  // the whole file would take more than ten seconds
+    ServerFault stalled = slow;
+    stalled.stallAfter = 256u << 10;
+    stalled.stallFor = std::chrono::minutes(2);
+    // Fast enough that blocks come much closer together than the host's pump interval.
+    ServerFault fast;
+    fast.bytesPerSecond = 16000000;
+    const SlowServerCase cases[] = {
+        {"slow server", 4u << 20, slow, 0.12, false, 0},
+        {"stalled server", 4u << 20, stalled, 0, true, 700},
+        {"fast server", 48u << 20, fast, 0.2, false, 0},
+    };
+    for (const SlowServerCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(TempPath(""));
+        server->ClearRequests();
+        server->ClearFaults();
+        ServeUpdater(c.size);
+        server->SetFault("/files/a.exe", c.fault);
+
+        Observations o;
+        std::intptr_t result = RunAndCancel(c, o);
+        ASSERT_EQ(result, IDCANCEL) << "the run did not end through Exit";
+        ASSERT_EQ(o.phase, Phase::kExiting);
+
+        // While the transfer ran, the window went on dispatching its events: the probe timer
+        // kept its period, also while the server sent nothing at all.
+        double downloadingMs = Millis(o.cancelClicked - o.downloadStart).count();
+        ASSERT_GT(downloadingMs, 300.0);
+        ASSERT_GE(o.probeFires.size(), 3u);
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < o.probeFires.size(); ++i) {
+            gaps.push_back(Millis(o.probeFires[i] - o.probeFires[i - 1]).count());
+        }
+        EXPECT_GE(static_cast<double>(o.probeFires.size()), 0.4 * downloadingMs / kProbePeriodMs)
+            << "the probe timer fired " << o.probeFires.size() << " times in " << downloadingMs
+            << " ms";
+        EXPECT_LE(MedianMs(gaps), 2.0 * kProbePeriodMs);
+        EXPECT_GE(MedianMs(gaps), 0.8 * kProbePeriodMs);
+        EXPECT_LE(*std::max_element(gaps.begin(), gaps.end()), 750.0);
+        EXPECT_FALSE(o.exitEnabledWhileDownloading);
+        std::printf(
+            "  %s: %zu probe fires in %.0f ms (median gap %.1f ms, longest %.1f ms), "
+            "%zu repaints of the bar, question after Yes in %.0f ms\n",
+            c.what, o.probeFires.size(), downloadingMs, MedianMs(gaps),
+            *std::max_element(gaps.begin(), gaps.end()), o.drawnFractions.size(),
+            Millis(o.retryShown - o.yesAnswered).count());
+
+        // ... and the file's bar was repainted as the bytes came: several distinct, growing
+        // fractions reached the screen.
+        ASSERT_GE(o.drawnFractions.size(), 3u);
+        EXPECT_TRUE(std::is_sorted(o.drawnFractions.begin(), o.drawnFractions.end()));
+        EXPECT_GT(o.drawnFractions.back(), o.drawnFractions.front());
+        EXPECT_LT(o.drawnFractions.back(), 1.0);  // the user gave up long before the end
+        if (c.stalls) {
+            EXPECT_EQ(o.bytesAtCancel, static_cast<std::int32_t>(*c.fault.stallAfter));
+        } else {
+            EXPECT_GE(o.drawnFractions.back(), c.giveUpAtFraction);
+        }
+
+        // The real Cancel button asked first, and Yes stopped the transfer at once, stalled
+        // server or not; the retry question followed.
+        ASSERT_TRUE(o.cancelBox);
+        EXPECT_EQ(o.cancelBox->text, res::LoadString(res::kStrCancelQuestion));
+        EXPECT_EQ(o.cancelBox->answers, (std::vector<int>{IDYES, IDNO}));
+        ASSERT_TRUE(o.retryBox);
+        EXPECT_EQ(o.retryBox->title, res::LoadString(res::kStrRetryCaption));
+        EXPECT_EQ(o.retryBox->text,
+                  Format(res::LoadString(res::kStrRetryQuestion), TempPath("a.exe")));
+        EXPECT_LT(Millis(o.retryShown - o.yesAnswered).count(), 1000.0);
+        // The transfer had ended before asking: the partial file was gone, Cancel off, Exit on.
+        EXPECT_FALSE(o.fileAtRetry);
+        EXPECT_FALSE(o.cancelEnabledAtRetry);
+        EXPECT_TRUE(o.exitEnabledAtRetry);
+        EXPECT_FALSE(fs::exists(TempPath("a.exe")));
+        int requests = 0;
+        for (const RecordedRequest& r : server->Requests()) requests += r.path == "/files/a.exe";
+        EXPECT_EQ(requests, 1);
+    }
+}
+
+}  // namespace
+}  // namespace fw
