@@ -1,5 +1,7 @@
 #include "platform/posix/files_posix.h"
 
+#include "platform/wildcard.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,10 +15,6 @@
 
 namespace fw {
 namespace {
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 class FileDescriptor {
   public:
@@ -126,31 +124,6 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
 
 }  // namespace
 
-bool MatchesPattern(std::string_view pattern, std::string_view name) {
-    // Greedy matching with one back-track point: linear in practice, never exponential.
-    std::size_t p = 0;
-    std::size_t n = 0;
-    std::size_t starP = std::string_view::npos;
-    std::size_t starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 std::vector<std::string> PosixFiles::FindFiles(const std::string& pattern) {
     std::size_t slash = pattern.rfind('/');
     std::string folder = slash == std::string::npos ? std::string(".")
@@ -166,7 +139,7 @@ std::vector<std::string> PosixFiles::FindFiles(const std::string& pattern) {
     while (dirent* entry = ::readdir(dir.get())) {
         std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        if (MatchesPattern(namePattern, name)) names.emplace_back(name);
+        if (MatchesWildcard(name, namePattern)) names.emplace_back(name);
     }
     return names;
 }

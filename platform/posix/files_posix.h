@@ -27,8 +27,4 @@ class PosixFiles : public Files {
     std::string GetFileTitle(const std::string& path) override;
 };
 
-// Whether `name` matches the wildcard pattern `pattern` ('*' any run, '?' one character),
-// ASCII letters compared without regard to case.
-bool MatchesPattern(std::string_view pattern, std::string_view name);
-
 }  // namespace fw

@@ -20,8 +20,4 @@ public:
     std::string GetFileTitle(const std::string& path) override;
 };
 
-// Whether `name` matches `pattern` ("*" any run, "?" any one character), ASCII letters
-// compared without regard to case; "*.*" matches every name.
-bool MatchesWildcard(std::string_view name, std::string_view pattern);
-
 }  // namespace fw

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/wildcard.h"
 #include "platform/win32/files_win32.h"
 #include "tests/support/pe_writer.h"
 #include "tests/support/temp_dir.h"
