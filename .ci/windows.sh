@@ -50,14 +50,19 @@ rm -rf "$served" && mkdir -p "$served/UpDefs"
 printf 'one\r\ntwo\n\r\nlast' > "$served/UpDefs/lines.txt"
 : > "$served/UpDefs/empty.txt"
 if [ -n "$server" ] && [ -x "$server" ]; then
-  rm -f "$build/server.port"
-  "$server" --root "$served" --port 0 --port-file "$build/server.port" >"$build/server.log" 2>&1 &
+  rm -f "$build/server.port" "$build/control.port"
+  # The control port lets the scenario tests make servers of their own in this process, for
+  # folders they name by their Windows paths inside the prefix.
+  "$server" --root "$served" --port 0 --port-file "$build/server.port" \
+    --control "$build/control.port" --wine-prefix "$WINEPREFIX" >"$build/server.log" 2>&1 &
   server_pid=$!
-  for _ in $(seq 50); do [ -s "$build/server.port" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -s "$build/control.port" ] && break; sleep 0.1; done
   export FW_TEST_SERVER_PORT_FILE=$build/server.port
-  echo "serving $served on port $(cat "$build/server.port")"
+  FW_TEST_SERVER_CONTROL_PORT=$(cat "$build/control.port" 2>/dev/null || true)
+  [ -n "$FW_TEST_SERVER_CONTROL_PORT" ] && export FW_TEST_SERVER_CONTROL_PORT
+  echo "serving $served on port $(cat "$build/server.port"), control port $FW_TEST_SERVER_CONTROL_PORT"
 else
-  echo "no native update server: the WinInet cases against it will skip"
+  echo "no native update server: the WinInet cases and the scenarios against it will skip"
 fi
 
 step "tests under Wine"

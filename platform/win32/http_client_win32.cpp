@@ -44,10 +44,17 @@ public:
         if (headers.size() > ULONG_MAX || body.size() > ULONG_MAX) return false;
         std::string headerText(headers);
         std::string bodyBytes(body);
-        return HttpSendRequestA(request->get(), headerText.empty() ? nullptr : headerText.c_str(),
-                                static_cast<DWORD>(headerText.size()),
-                                bodyBytes.empty() ? nullptr : bodyBytes.data(),
-                                static_cast<DWORD>(bodyBytes.size())) != FALSE;
+        if (HttpSendRequestA(request->get(), headerText.empty() ? nullptr : headerText.c_str(),
+                             static_cast<DWORD>(headerText.size()),
+                             bodyBytes.empty() ? nullptr : bodyBytes.data(),
+                             static_cast<DWORD>(bodyBytes.size())) == FALSE) {
+            return false;
+        }
+        // A server that closes the connection without answering leaves no status line, yet
+        // the send counts as done (Wine takes it for a bare HTTP/0.9 reply): that is a failed
+        // send, not an answer with status 0.
+        int code = 0;
+        return QueryStatusCode(code) && code != 0;
     }
 
     bool QueryStatusCode(int& code) override {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "session/update_downloader_dlg.h"
 #include "tests/support/test_platform.h"
 #include "tools/update-server/update_server.h"
@@ -54,8 +55,14 @@ protected:
 
     // Requests the server saw for `path`, e.g. "/files/a.exe".
     int RequestsFor(const std::string& path) const;
-    std::string TempPath(const std::string& name) const { return installFolder + "/temp/" + name; }
+    // Where the program puts a download: joined as the host joins paths.
+    std::string TempPath(const std::string& name) const {
+        return JoinPath(JoinPath(installFolder, "temp"), name);
+    }
     std::string Text(int id) const;
+    // The install folder as the update request's "dir" field carries it: slashes for
+    // backslashes, and a drive's colon escaped.
+    std::string SentFolder() const;
 
     TestPlatform tp;
     std::string installFolder;

@@ -12,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/files_posix.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/test_platform.h"
 
 namespace fw {
 namespace {
@@ -285,16 +284,17 @@ TEST(FileChecksumTest, AReadErrorGivesFalseAndClosesTheFile) {
 }
 
 // The same through the host's real files.
-class PosixFileChecksumTest : public ::testing::Test {
+class HostFileChecksumTest : public ::testing::Test {
 protected:
     std::string WriteBytes(const std::string& name, const Bytes& data) {
         return dir.Write(name, std::string(data.begin(), data.end()));
     }
-    test::TempDir dir;
-    PosixFiles files;
+    test::TestPlatform tp;
+    const test::TempDir& dir = tp.dir;
+    Files& files = *tp.files;
 };
 
-TEST_F(PosixFileChecksumTest, WorkedValuesFromFiles) {
+TEST_F(HostFileChecksumTest, WorkedValuesFromFiles) {
     const std::pair<std::string_view, std::uint32_t> cases[] = {
         {"", 0x0u},
         {"a", 0x61u},
@@ -311,7 +311,7 @@ TEST_F(PosixFileChecksumTest, WorkedValuesFromFiles) {
     }
 }
 
-TEST_F(PosixFileChecksumTest, LargeFilesGiveThePlainLoopsValue) {
+TEST_F(HostFileChecksumTest, LargeFilesGiveThePlainLoopsValue) {
     std::mt19937 rng(31337);
     for (std::size_t size : {ChecksumAccumulator::kReadSize - 1, ChecksumAccumulator::kReadSize,
                              ChecksumAccumulator::kReadSize * 3 + 17, std::size_t{5} << 20}) {
@@ -323,7 +323,7 @@ TEST_F(PosixFileChecksumTest, LargeFilesGiveThePlainLoopsValue) {
     }
 }
 
-TEST_F(PosixFileChecksumTest, AMissingFileOrAFolderGivesFalse) {
+TEST_F(HostFileChecksumTest, AMissingFileOrAFolderGivesFalse) {
     dir.Write("folder/inside", "x");
     for (const std::string& path : {dir.Path("missing.exe"), dir.Path("folder")}) {
         std::uint32_t value = 0x1234u;

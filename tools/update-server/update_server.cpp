@@ -3,8 +3,6 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -33,97 +31,6 @@ bool IsAddedByLibrary(const std::string& name) {
            name == "LOCAL_PORT";
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string FaultKey(std::string_view path) {
-    while (!path.empty() && path.front() == '/') path.remove_prefix(1);
-    return "/" + std::string(path);
-}
-
-void AppendJsonString(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-bool ParseNumber(std::string_view text, std::uint64_t& value) {
-    if (text.empty()) return false;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size();
-}
-
-// Seconds with an optional fraction ("2", "0.5") to milliseconds.
-bool ParseSeconds(std::string_view text, std::chrono::milliseconds& value) {
-    std::size_t dot = text.find('.');
-    std::uint64_t whole = 0;
-    if (!ParseNumber(text.substr(0, dot), whole) || whole > 1000000) return false;
-    std::uint64_t millis = whole * 1000;
-    if (dot != std::string_view::npos) {
-        std::string_view fraction = text.substr(dot + 1);
-        if (fraction.empty() || fraction.size() > 3) return false;
-        std::uint64_t digits = 0;
-        if (!ParseNumber(fraction, digits)) return false;
-        for (std::size_t i = fraction.size(); i < 3; ++i) digits *= 10;
-        millis += digits;
-    }
-    value = std::chrono::milliseconds(millis);
-    return true;
-}
-
-bool ApplySwitch(std::string_view item, ServerFault& fault) {
-    std::size_t equals = item.find('=');
-    std::string_view name = item.substr(0, equals);
-    std::string_view value =
-        equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
-    std::uint64_t number = 0;
-    if (name == "drop") {
-        fault.drop = true;
-        return equals == std::string_view::npos || value == "1";
-    }
-    if (name == "stall") {
-        std::size_t at = value.find('@');
-        if (at == std::string_view::npos) return false;
-        if (!ParseSeconds(value.substr(0, at), fault.stallFor)) return false;
-        if (!ParseNumber(value.substr(at + 1), number)) return false;
-        fault.stallAfter = number;
-        return true;
-    }
-    if (!ParseNumber(value, number)) return false;
-    if (name == "status") {
-        if (number < 100 || number > 999) return false;
-        fault.status = static_cast<int>(number);
-    } else if (name == "truncate") {
-        fault.truncateAfter = number;
-    } else if (name == "rate") {
-        if (number == 0) return false;
-        fault.bytesPerSecond = number;
-    } else if (name == "length") {
-        fault.announcedLength = number;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 // What one answer sends: a file from the root, or a short text.
 struct Body {
     fs::path file;
@@ -132,52 +39,6 @@ struct Body {
 };
 
 }  // namespace
-
-std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec) {
-    std::size_t colon = spec.rfind(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == spec.size()) return {};
-    ServerFault fault;
-    std::string_view switches = spec.substr(colon + 1);
-    while (!switches.empty()) {
-        std::size_t comma = switches.find(',');
-        if (!ApplySwitch(switches.substr(0, comma), fault)) return {};
-        if (comma == std::string_view::npos) break;
-        switches.remove_prefix(comma + 1);
-        if (switches.empty()) return {};
-    }
-    return std::make_pair(FaultKey(spec.substr(0, colon)), fault);
-}
-
-std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
-    for (const auto& [key, value] : headers) {
-        if (EqualNoCase(key, name)) return value;
-    }
-    return {};
-}
-
-std::string RecordedRequest::ToJson() const {
-    std::string out = "{\"requestLine\":";
-    AppendJsonString(out, requestLine);
-    out += ",\"method\":";
-    AppendJsonString(out, method);
-    out += ",\"target\":";
-    AppendJsonString(out, target);
-    out += ",\"version\":";
-    AppendJsonString(out, version);
-    out += ",\"headers\":[";
-    for (std::size_t i = 0; i < headers.size(); ++i) {
-        if (i > 0) out += ',';
-        out += '[';
-        AppendJsonString(out, headers[i].first);
-        out += ',';
-        AppendJsonString(out, headers[i].second);
-        out += ']';
-    }
-    out += "],\"body\":";
-    AppendJsonString(out, body);
-    out += '}';
-    return out;
-}
 
 class UpdateServer::Impl {
 public:
@@ -253,12 +114,12 @@ public:
 
     void SetFault(std::string_view path, const ServerFault& fault) {
         std::lock_guard lock(mutex);
-        faults[FaultKey(path)] = fault;
+        faults[FaultPathKey(path)] = fault;
     }
 
     void ClearFault(std::string_view path) {
         std::lock_guard lock(mutex);
-        faults.erase(FaultKey(path));
+        faults.erase(FaultPathKey(path));
     }
 
     void ClearFaults() {
@@ -303,7 +164,7 @@ private:
         {
             std::lock_guard lock(mutex);
             requests.push_back(recorded);
-            if (auto found = faults.find(FaultKey(request.path)); found != faults.end()) {
+            if (auto found = faults.find(FaultPathKey(request.path)); found != faults.end()) {
                 fault = found->second;
             }
         }
@@ -454,6 +315,7 @@ UpdateServer::UpdateServer(std::string root, std::string logFile)
 UpdateServer::~UpdateServer() = default;
 
 bool UpdateServer::Start(int port) { return impl->Start(port); }
+std::string UpdateServer::Unavailable() { return {}; }
 void UpdateServer::Stop() { impl->Stop(); }
 bool UpdateServer::Running() const { return impl->Running(); }
 int UpdateServer::Port() const { return impl->Port(); }

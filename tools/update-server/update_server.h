@@ -1,7 +1,9 @@
 #pragma once
 // A small HTTP server that stands in for the update and information servers: it serves the
 // files of one folder, accepts every POST, records every request, and can be told to
-// misbehave on chosen paths. Tests use it in-process; the demo runs it as a program.
+// misbehave on chosen paths. Tests use it in-process; the demo runs it as a program. The
+// Windows test build has no server of its own: there this class drives servers inside a
+// native server program through its control port (update_server_control.h).
 
 #include <chrono>
 #include <cstdint>
@@ -40,6 +42,13 @@ struct ServerFault {
 // rate=BYTES_PER_SECOND, length=N, drop. PATH is split off at the last ':'. Nothing when the
 // text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
+// The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.
+std::optional<ServerFault> ParseFaultSwitches(std::string_view switches);
+// The switches that ParseFaultSwitches reads back as `fault` (a stall counts only with its
+// `stallAfter`); empty for a fault that changes nothing.
+std::string FormatFaultSwitches(const ServerFault& fault);
+// "/path": the key under which a path's fault is kept, with or without its leading "/".
+std::string FaultPathKey(std::string_view path);
 
 struct RecordedRequest {
     std::string method;       // "GET"
@@ -59,6 +68,12 @@ struct RecordedRequest {
     std::string ToJson() const;
 };
 
+// `text` as a JSON string, escaped as ToJson escapes it.
+std::string ToJsonString(std::string_view text);
+// Reads a line that ToJson wrote back into a request, with one more, optional, member "path"
+// (ToJson leaves the decoded path out). Nothing when the line is not such an object.
+std::optional<RecordedRequest> ParseRecordedRequest(std::string_view json);
+
 class UpdateServer {
 public:
     // Serves the files under `root`; `logFile`, when given, gets one JSON line per request.
@@ -70,6 +85,9 @@ public:
     // Listens on 127.0.0.1 at `port` (0: any free port). False when the port cannot be bound,
     // the server is already running, or the root is not a folder.
     bool Start(int port = 0);
+    // Empty when this host can run servers; otherwise why it cannot (the Windows test build
+    // drives servers in a native process, which must have been started for it).
+    static std::string Unavailable();
     // Ends every answer in progress (stalls included) and returns once the server is down.
     void Stop();
     bool Running() const;

@@ -11,18 +11,24 @@
 
 #include "tools/update-server/server_posix.h"
 #include "tools/update-server/update_server.h"
+#include "tools/update-server/update_server_control.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "usage: fablewright-update-server [--root DIR] [--port N] [--port-file FILE] [--log FILE]\n"
     "                                 [--fault PATH:SWITCH[,SWITCH...]]...\n"
+    "                                 [--control PORT_FILE [--wine-prefix DIR]]\n"
     "  --root DIR        folder whose files are served (default: the current folder)\n"
     "  --port N          port on 127.0.0.1; 0 picks a free one (default: 0)\n"
     "  --port-file FILE  write the port listened on to FILE\n"
     "  --log FILE        append one JSON line per request to FILE\n"
     "  --fault SPEC      misbehave on one path; switches: status=N, truncate=N,\n"
-    "                    stall=SECONDS@N, rate=BYTES_PER_SECOND, length=N, drop\n";
+    "                    stall=SECONDS@N, rate=BYTES_PER_SECOND, length=N, drop\n"
+    "  --control FILE    for tests: also open a control port on 127.0.0.1 that creates\n"
+    "                    and drives more servers; its port is written to FILE\n"
+    "  --wine-prefix DIR the control clients run in this Wine prefix: their Windows\n"
+    "                    paths are found through its drive letters\n";
 
 struct Options {
     std::string root = ".";
@@ -30,6 +36,8 @@ struct Options {
     std::string portFile;
     std::string logFile;
     std::vector<std::pair<std::string, fw::ServerFault>> faults;
+    std::string controlPortFile;
+    std::string winePrefix;
 };
 
 bool ParsePort(std::string_view text, int& port) {
@@ -51,6 +59,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.portFile = value;
         } else if (flag == "--log") {
             options.logFile = value;
+        } else if (flag == "--control") {
+            options.controlPortFile = value;
+        } else if (flag == "--wine-prefix") {
+            options.winePrefix = value;
         } else if (flag == "--fault") {
             auto fault = fw::ParseFaultSpec(value);
             if (!fault) {
@@ -62,7 +74,19 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    return true;
+    // A prefix means nothing without the control port it serves.
+    return options.winePrefix.empty() || !options.controlPortFile.empty();
+}
+
+// Written whole under another name first, so a reader never sees a partial number.
+bool WritePortFile(const std::string& file, int port) {
+    std::string partial = file + ".partial";
+    {
+        std::ofstream out(partial, std::ios::trunc);
+        out << port << "\n";
+        if (!out.flush()) return false;
+    }
+    return std::rename(partial.c_str(), file.c_str()) == 0;
 }
 
 }  // namespace
@@ -80,19 +104,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot serve %s on port %d\n", options.root.c_str(), options.port);
         return 1;
     }
-    if (!options.portFile.empty()) {
-        // Written whole under another name first, so a reader never sees a partial number.
-        std::string partial = options.portFile + ".partial";
-        {
-            std::ofstream out(partial, std::ios::trunc);
-            out << server.Port() << "\n";
-            if (!out.flush()) return 1;
+    if (!options.portFile.empty() && !WritePortFile(options.portFile, server.Port())) return 1;
+    fw::UpdateServerControl control(options.winePrefix);
+    if (!options.controlPortFile.empty()) {
+        if (!control.Start(0)) {
+            std::fputs("cannot open the control port\n", stderr);
+            return 1;
         }
-        if (std::rename(partial.c_str(), options.portFile.c_str()) != 0) return 1;
+        if (!WritePortFile(options.controlPortFile, control.Port())) return 1;
+        std::printf("control port %d\n", control.Port());
     }
     std::printf("serving %s on http://%s/\n", options.root.c_str(), server.HostText().c_str());
     std::fflush(stdout);
     fw::server::WaitForStopSignal();
+    control.Stop();
     server.Stop();
     return 0;
 }
