@@ -1,8 +1,14 @@
 #include "platform/win32/http_client_win32.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <functional>
+#include <future>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/win32/windows_win32.h"
 
@@ -10,6 +16,8 @@ namespace fw {
 namespace {
 
 constexpr DWORD kReadChunk = 4096;
+// How long the calling thread waits for a blocked WinInet call before it calls back again.
+constexpr std::chrono::milliseconds kWaitSlice{25};
 
 // One WinInet handle. A child keeps its parent's owner alive, so that the handles of a session,
 // its connections and their requests can be let go of in any order and each is closed after
@@ -18,10 +26,18 @@ class InternetHandle {
 public:
     InternetHandle(HINTERNET handle, std::shared_ptr<InternetHandle> parent)
         : handle(handle), parent(std::move(parent)) {}
-    ~InternetHandle() { InternetCloseHandle(handle); }
+    ~InternetHandle() { Close(); }
     InternetHandle(const InternetHandle&) = delete;
     InternetHandle& operator=(const InternetHandle&) = delete;
     HINTERNET get() const { return handle; }
+
+    // Closes the handle early; a call blocked on it in another thread then returns with a
+    // failure. The handle is null afterwards.
+    void Close() {
+        if (handle == nullptr) return;
+        InternetCloseHandle(handle);
+        handle = nullptr;
+    }
 
 private:
     HINTERNET handle;
@@ -33,6 +49,18 @@ void SetTimeout(HINTERNET handle, DWORD option, long seconds) {
     InternetSetOptionA(handle, option, &milliseconds, sizeof(milliseconds));
 }
 
+// What one blocking WinInet call uses. The calling thread and the worker share it, so that a
+// worker left behind by a caller that gave up keeps alive all it touches.
+struct CallState {
+    explicit CallState(std::shared_ptr<InternetHandle> handle) : handle(std::move(handle)) {}
+    std::shared_ptr<InternetHandle> handle;
+    HINTERNET raw = nullptr;
+    std::string headers;
+    std::string body;
+    std::vector<char> buffer;
+    DWORD got = 0;
+};
+
 class Win32HttpRequest : public HttpRequest {
 public:
     explicit Win32HttpRequest(std::shared_ptr<InternetHandle> request)
@@ -42,14 +70,16 @@ public:
               const WaitCallback& whileWaiting) override {
         if (whileWaiting && !whileWaiting()) return false;
         if (headers.size() > ULONG_MAX || body.size() > ULONG_MAX) return false;
-        std::string headerText(headers);
-        std::string bodyBytes(body);
-        if (HttpSendRequestA(request->get(), headerText.empty() ? nullptr : headerText.c_str(),
-                             static_cast<DWORD>(headerText.size()),
-                             bodyBytes.empty() ? nullptr : bodyBytes.data(),
-                             static_cast<DWORD>(bodyBytes.size())) == FALSE) {
-            return false;
-        }
+        auto state = std::make_shared<CallState>(request);
+        state->headers = std::string(headers);
+        state->body = std::string(body);
+        bool sent = CallWinInet(state, [](CallState& c) {
+            return HttpSendRequestA(c.raw, c.headers.empty() ? nullptr : c.headers.c_str(),
+                                    static_cast<DWORD>(c.headers.size()),
+                                    c.body.empty() ? nullptr : c.body.data(),
+                                    static_cast<DWORD>(c.body.size()));
+        }, whileWaiting);
+        if (!sent) return false;
         // A server that closes the connection without answering leaves no status line, yet
         // the send counts as done (Wine takes it for a bare HTTP/0.9 reply): that is a failed
         // send, not an answer with status 0.
@@ -113,9 +143,47 @@ private:
                                    const WaitCallback& whileWaiting) {
         if (whileWaiting && !whileWaiting()) return -1;
         DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        DWORD got = 0;
-        if (!InternetReadFile(request->get(), buffer, wanted, &got)) return -1;
-        return static_cast<std::ptrdiff_t>(got);
+        if (!whileWaiting) {
+            DWORD got = 0;
+            if (!InternetReadFile(request->get(), buffer, wanted, &got)) return -1;
+            return static_cast<std::ptrdiff_t>(got);
+        }
+        auto state = std::make_shared<CallState>(request);
+        state->buffer.resize(wanted);
+        bool read = CallWinInet(state, [](CallState& c) {
+            return InternetReadFile(c.raw, c.buffer.data(), static_cast<DWORD>(c.buffer.size()),
+                                    &c.got);
+        }, whileWaiting);
+        if (!read) return -1;
+        std::copy_n(state->buffer.data(), state->got, static_cast<char*>(buffer));
+        return static_cast<std::ptrdiff_t>(state->got);
+    }
+
+    // Makes `call` on the request's handle. Without a wait callback the call is made here.
+    // With one it runs on a worker while this thread calls back every kWaitSlice; when the
+    // callback gives up, the handle is closed, which ends the call, and the request fails from
+    // then on.
+    bool CallWinInet(const std::shared_ptr<CallState>& state, BOOL (*call)(CallState&),
+                     const WaitCallback& whileWaiting) {
+        state->raw = request->get();
+        if (state->raw == nullptr) return false;  // given up on earlier
+        if (!whileWaiting) return call(*state) != FALSE;
+        try {
+            std::packaged_task<BOOL()> task([state, call] { return call(*state); });
+            std::future<BOOL> result = task.get_future();
+            std::thread worker(std::move(task));
+            while (result.wait_for(kWaitSlice) != std::future_status::ready) {
+                if (!whileWaiting()) {
+                    request->Close();
+                    worker.detach();
+                    return false;
+                }
+            }
+            worker.join();
+            return result.get() != FALSE;
+        } catch (const std::system_error&) {
+            return false;  // no thread to be had
+        }
     }
 
     // The line from `start` to `end` with every CR dropped.

@@ -1,10 +1,11 @@
 #pragma once
 // The HTTP layer on the Windows Internet client library (WinInet).
 //
-// WinInet's reads block. Each read is bounded by a receive time-out of kStallTimeoutSeconds,
-// and the wait callback runs before every read that goes to the network, so a caller that
-// reads in blocks keeps its window responsive between blocks; while one read waits for the
-// network the callback does not run.
+// WinInet's sends and reads block, each bounded by the layer's time-outs. Given a wait callback,
+// a request makes each of those calls on a worker thread and keeps calling back on the calling
+// thread while it waits, so that thread's window stays alive even while a server stalls. When
+// the callback gives up, the request's handle is closed to end the blocked call, and the
+// request fails from then on. Only WinInet is called from the worker.
 
 #include "platform/http_client.h"
 
