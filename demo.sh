@@ -57,9 +57,12 @@ if [ "$auto" -eq 0 ]; then
 else
   shots=${DEMO_SCREENSHOTS:-$work/screenshots}
   mkdir -p "$shots"
-  display=:$((90 + RANDOM % 100))
-  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # The X server picks a free display itself and tells us which.
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
   pids+=($!)
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "the virtual display did not start" >&2; exit 1; }
+  display=:$(tr -d '[:space:]' < "$work/display")
   export DISPLAY=$display
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   "${app[@]}" &
