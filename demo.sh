@@ -64,14 +64,23 @@ else
   [ -s "$work/display" ] || { echo "the virtual display did not start" >&2; exit 1; }
   display=:$(tr -d '[:space:]' < "$work/display")
   export DISPLAY=$display
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  "${app[@]}" &
-  apppid=$!
-  pids+=($apppid)
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # A freshly started X server now and then refuses its first client; give the window a few
+  # tries before calling it a failure.
   win=""
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "^Fablewright Update Downloader$" 2>/dev/null | head -1) && [ -n "$win" ] && break
-    sleep 0.1
+  for attempt in 1 2 3; do
+    "${app[@]}" &
+    apppid=$!
+    pids+=($apppid)
+    for _ in $(seq 100); do
+      win=$(xdotool search --name "^Fablewright Update Downloader$" 2>/dev/null | head -1) && [ -n "$win" ] && break
+      kill -0 "$apppid" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -n "$win" ] && break
+    kill "$apppid" 2>/dev/null || true
+    echo "the window did not appear (attempt $attempt)" >&2
+    sleep 1
   done
   [ -n "$win" ] || { echo "the window did not appear" >&2; exit 1; }
   # The whole screen, trimmed to the windows on it (message boxes included).
