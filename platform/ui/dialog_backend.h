@@ -76,6 +76,10 @@ public:
 
     // Removes and dispatches every pending event, then returns.
     virtual void PumpMessages() = 0;
+    // Repaints whatever needs it and returns without taking any input: for waits on a server
+    // during which the window must not look frozen, yet must not act on a click either. Hosts
+    // without a screen have nothing to do.
+    virtual void RepaintPending() {}
 
     // The system menu (the window menu). Choosing an item that we appended reaches the dialog
     // as MessageKind::kSysCommand with the item's id.
