@@ -127,8 +127,11 @@ bool CUpdateDownloaderDlg::OnInitDialog() {
     if (std::unique_ptr<RegistryKey> key =
             platform.registry.CreateKey(res::LoadString(res::kStrRegistryKey))) {
         std::string folder;
-        if (key->QueryValue(res::LoadString(res::kStrInstallDirKey), folder, kMaxPath) ||
-            key->QueryValue(res::LoadString(res::kStrSourceDirKey), folder, kMaxPath)) {
+        // An empty value names no folder: taken as one, it would be the root of the disk.
+        if ((key->QueryValue(res::LoadString(res::kStrInstallDirKey), folder, kMaxPath) &&
+             !folder.empty()) ||
+            (key->QueryValue(res::LoadString(res::kStrSourceDirKey), folder, kMaxPath) &&
+             !folder.empty())) {
             SetInstallFolder(folder);
             found = true;
         }
@@ -137,6 +140,7 @@ bool CUpdateDownloaderDlg::OnInitDialog() {
     infoPath = std::string(res::kDefaultInfoPath);
     infoServer = std::string(res::kDefaultInfoServer);
     ScanCommandLine(argc, argv);
+    if (InstallFolder().empty()) found = false;  // "-dir" with an empty value
 
     checkButton.EnableWindow(false);
     downloadButton.EnableWindow(false);

@@ -90,9 +90,14 @@ TEST_F(StartupRegistryTest, InstallFolderComesFromTheFirstSubKeyThatHasIt) {
          kKey + "\\InstallDir]\r\n@=\"first\"\r\n\r\n" + kKey +
              "\\wright\\Source Directory]\r\n@=\"second\"\r\n",
          "first"},
-        {"empty value counts as found", kKey + "\\InstallDir]\r\n@=\"\"\r\n", ""},
-        {"sub-key without a default value reads as empty text",
-         kKey + "\\InstallDir]\r\n\"Other\"=\"x\"\r\n", ""},
+        // An empty folder would be the root of the disk: it names no installation.
+        {"empty value", kKey + "\\InstallDir]\r\n@=\"\"\r\n", std::nullopt},
+        {"sub-key without a default value",
+         kKey + "\\InstallDir]\r\n\"Other\"=\"x\"\r\n", std::nullopt},
+        {"empty value falls through to Source Directory",
+         kKey + "\\InstallDir]\r\n@=\"\"\r\n\r\n" + kKey +
+             "\\wright\\Source Directory]\r\n@=\"second\"\r\n",
+         "second"},
         {"value too long for the buffer falls through to Source Directory",
          kKey + "\\InstallDir]\r\n@=\"" + longValue + "\"\r\n\r\n" + kKey +
              "\\wright\\Source Directory]\r\n@=\"short\"\r\n",
@@ -154,6 +159,9 @@ TEST_F(StartupRegistryTest, DirOptionNeedsTheRegistryEntry) {
     TextList inventory;
     ExpectFound(Run(CommandLine{"-dir", given}, &inventory), given);
     EXPECT_EQ(inventory, TextList{"Fablewright"});  // taken in the given folder
+    // An empty one names no folder at all.
+    ExpectNotInstalled(Run(CommandLine{"-dir", ""}, &inventory));
+    EXPECT_TRUE(inventory.empty());
 }
 
 }  // namespace
