@@ -1,5 +1,6 @@
 #include "download/transfer.h"
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -17,6 +18,8 @@ constexpr std::size_t kBlockSize = 4096;
 // Blocks go to the disk sixteen at a time: with one write per block the system calls, not the
 // network, set the pace of a fast download.
 constexpr std::size_t kBlocksPerWrite = 16;
+// The largest size an "update" record can announce.
+constexpr std::int64_t kMaxUpdaterBytes = std::numeric_limits<std::int32_t>::max();
 
 bool IsReservedDeviceName(std::string_view name) {
     // The device names apply whatever the extension, and Windows ignores trailing dots and
@@ -156,8 +159,12 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         return ok;
     };
     std::int64_t received = 0;
+    // An answer longer than announced can never pass the length check, and one that never ends
+    // would fill the disk: reading stops as soon as it goes past the size.
+    const std::int64_t sizeLimit = expectedSize > 0 ? expectedSize : kMaxUpdaterBytes;
     std::int32_t lastShownSeconds = -1;
     bool readFailed = false;
+    bool tooLong = false;
     bool writeFailed = false;
     for (;;) {
         platform.ui.PumpMessages();
@@ -171,6 +178,10 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             readFailed = cancelRequested == 0;
             break;
         }
+        if (received + count > sizeLimit) {
+            tooLong = true;
+            break;
+        }
         rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
         pendingBytes += static_cast<std::size_t>(count);
         if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
@@ -181,14 +192,14 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
         UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
     }
-    if (!writeFailed && !writePending()) writeFailed = true;
+    if (!tooLong && !writeFailed && !writePending()) writeFailed = true;
     if (writeFailed) ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
     bool closed = file->Close();
     file.reset();
 
     // The length that counts is what reached the disk: blocks that were received but could not
     // be written leave the file short.
-    if (readFailed || (expectedSize > 0 && written != expectedSize)) {
+    if (readFailed || tooLong || (expectedSize > 0 && written != expectedSize)) {
         // What arrived is known to be incomplete, so it must not be mistaken for an updater.
         platform.files.Remove(localPath);
         return finish();

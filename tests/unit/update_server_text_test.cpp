@@ -43,6 +43,12 @@ TEST(UpdateServerTextTest, FaultSwitchesReadBackAsWritten) {
         {Fault({}, {}, {}, {}, 200000), "rate=200000"},
         {Fault({}, {}, {}, {}, 0, 19999), "length=19999"},
         {Fault({}, {}, {}, {}, 0, {}, true), "drop"},
+        {[] {
+             ServerFault f;
+             f.endless = true;
+             return f;
+         }(),
+         "endless"},
         {Fault(503, 10, 3, milliseconds(40), 7, 99, true),
          "status=503,truncate=10,stall=0.040@3,rate=7,length=99,drop"},
     };

@@ -223,6 +223,14 @@ private:
                 return;
             }
         }
+        if (fault.endless) {
+            // No length: the answer ends only when the connection does.
+            response.set_content_provider(
+                kContentType, [this, transfer](std::size_t offset, httplib::DataSink& sink) {
+                    return Provide(*transfer, offset, kChunkBytes, sink);
+                });
+            return;
+        }
         response.set_content_provider(
             static_cast<std::size_t>(announced), kContentType,
             [this, transfer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
@@ -236,7 +244,11 @@ private:
         const ServerFault& fault = transfer.fault;
         if (IsStopping()) return false;
         if (fault.truncateAfter && offset >= *fault.truncateAfter) return false;
-        if (offset >= transfer.body.size) return false;  // a longer length was announced
+        if (offset >= transfer.body.size) {
+            if (!fault.endless) return false;  // a longer length was announced
+            transfer.chunk.assign(kChunkBytes, '\0');
+            return sink.write(transfer.chunk.data(), transfer.chunk.size());
+        }
         if (fault.stallAfter && !transfer.stalled && offset >= *fault.stallAfter) {
             transfer.stalled = true;
             if (!WaitUnlessStopping(Clock::now() + fault.stallFor)) return false;

@@ -34,12 +34,14 @@ struct ServerFault {
     std::optional<std::uint64_t> announcedLength = std::nullopt;
     // Read the request, then close the connection without answering at all.
     bool drop = false;
+    // Announce no length and follow the body with zero bytes that never end.
+    bool endless = false;
 
     bool operator==(const ServerFault&) const = default;
 };
 
 // "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
-// rate=BYTES_PER_SECOND, length=N, drop. PATH is split off at the last ':'. Nothing when the
+// rate=BYTES_PER_SECOND, length=N, drop, endless. PATH is split off at the last ':'. Nothing when the
 // text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
 // The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.

@@ -71,6 +71,10 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
         fault.drop = true;
         return equals == std::string_view::npos || value == "1";
     }
+    if (name == "endless") {
+        fault.endless = true;
+        return equals == std::string_view::npos || value == "1";
+    }
     if (name == "stall") {
         std::size_t at = value.find('@');
         if (at == std::string_view::npos) return false;
@@ -234,6 +238,7 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.bytesPerSecond > 0) add("rate=" + std::to_string(fault.bytesPerSecond));
     if (fault.announcedLength) add("length=" + std::to_string(*fault.announcedLength));
     if (fault.drop) add("drop");
+    if (fault.endless) add("endless");
     return out;
 }
 
