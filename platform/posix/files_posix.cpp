@@ -20,6 +20,7 @@ class FileDescriptor {
   public:
     explicit FileDescriptor(int fd) : fd(fd) {}
     ~FileDescriptor() { Close(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd(other.Release()) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
@@ -91,15 +92,27 @@ class PosixReadableFile : public ReadableFile {
     FileDescriptor fd;
 };
 
+// Opens `path` only if it is a regular file (a symbolic link to one included). The open itself
+// never blocks: a FIFO would wait for a writer, a device might wait for anything. Invalid when
+// the path cannot be opened or is something else.
+FileDescriptor OpenRegularFile(const std::string& path, int mode, struct stat& status) {
+    FileDescriptor fd(::open(path.c_str(), mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+    if (!fd.valid()) return fd;
+    int flags = ::fcntl(fd.get(), F_GETFL);
+    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        fd.Close();
+    }
+    return fd;
+}
+
 // The whole of a regular file of at most `limit` bytes; nothing when it cannot be read, is not
 // a regular file or is larger.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        std::uint64_t limit) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return std::nullopt;
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
-        static_cast<std::uint64_t>(status.st_size) > limit) {
+    FileDescriptor fd = OpenRegularFile(path, O_RDONLY, status);
+    if (!fd.valid() || status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > limit) {
         return std::nullopt;
     }
     // The size is a hint: a file that changes while it is read gets what is there, within the
@@ -170,17 +183,18 @@ bool PosixFiles::CreateDirectory(const std::string& path) {
 }
 
 std::unique_ptr<WritableFile> PosixFiles::CreateFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
-    return std::make_unique<PosixWritableFile>(fd);
+    // Truncated only once it is known to be a regular file.
+    struct stat status {};
+    FileDescriptor fd = OpenRegularFile(path, O_WRONLY | O_CREAT, status);
+    if (!fd.valid() || ::ftruncate(fd.get(), 0) != 0) return nullptr;
+    return std::make_unique<PosixWritableFile>(fd.Release());
 }
 
 std::unique_ptr<ReadableFile> PosixFiles::OpenForReading(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return nullptr;
-    // Folders open on POSIX but not on Windows; nobody reads one as a file.
+    // Folders open on POSIX but not on Windows; nobody reads one as a file, nor a FIFO or device.
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) return nullptr;
+    FileDescriptor fd = OpenRegularFile(path, O_RDONLY, status);
+    if (!fd.valid()) return nullptr;
     auto file = std::make_unique<PosixReadableFile>(fd.get());
     // Ownership of the descriptor passes to the file.
     fd.Release();

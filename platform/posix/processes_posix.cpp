@@ -183,7 +183,8 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& program,
                                                     std::string& error) {
     reaper->ReapFinished();
 
-    Descriptor file(::open(program.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO under the updater's name must not hold the open; it is refused below.
+    Descriptor file(::open(program.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.get() < 0) {
         error = "cannot open " + program + ": " + ErrnoText(errno);
         return nullptr;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/win32/windows_win32.h"
@@ -91,6 +92,10 @@ std::string FullPath(const std::string& path) {
     return full;
 }
 
+bool IsDiskFile(HANDLE handle) {
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
+}
+
 std::string LastComponent(const std::string& path) {
     std::size_t cut = path.find_last_of("\\/:");
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -155,13 +160,19 @@ bool Win32Files::CreateDirectory(const std::string& path) {
 std::unique_ptr<WritableFile> Win32Files::CreateFile(const std::string& path) {
     HFILE file = _lcreat(path.c_str(), 0);  // a normal file; an existing one is truncated
     if (file == HFILE_ERROR) return nullptr;
-    return std::make_unique<Win32WritableFile>(file);
+    auto writable = std::make_unique<Win32WritableFile>(file);
+    // A device or pipe under the name is no place for an updater.
+    if (!IsDiskFile(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(file)))) return nullptr;
+    return writable;
 }
 
 std::unique_ptr<ReadableFile> Win32Files::OpenForReading(const std::string& path) {
     int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
     if (fd < 0) return nullptr;
-    return std::make_unique<Win32ReadableFile>(fd);
+    auto readable = std::make_unique<Win32ReadableFile>(fd);
+    // Only files on a disk are read: a pipe or device could keep a read waiting for good.
+    if (!IsDiskFile(reinterpret_cast<HANDLE>(_get_osfhandle(fd)))) return nullptr;
+    return readable;
 }
 
 bool Win32Files::Remove(const std::string& path) { return std::remove(path.c_str()) == 0; }
