@@ -56,8 +56,10 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
 
     betaCheckBox.EnableWindow(false);
     availableVersion.clear();
+    NameSet installed;
+    for (const std::string& name : installedSystems) installed.Insert(name);
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath};
+                             infoPath, &installed};
     std::string line;
     std::size_t received = 0;
     for (;;) {
@@ -83,7 +85,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     int position = 0;
     for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
         const UpdateEntry& entry = updateEntries[i];
-        if (!ContainsName(installedSystems, entry.templateName)) continue;
+        if (!installed.Contains(entry.templateName)) continue;
         updateList.InsertString(position++, entry.templateName);
         totalBytes = WrappingAdd(totalBytes, entry.expectedSize);
     }

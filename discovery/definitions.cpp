@@ -91,8 +91,10 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
     } else if (EqualsNoCase(keyword, "equiv")) {
         std::string name, installedName;
         if (tokenizer.NextField(name) && tokenizer.NextField(installedName) &&
-            ContainsName(target.installedSystems, installedName)) {
-            target.installedSystems.push_back(name);
+            (target.installedIndex ? target.installedIndex->Contains(installedName)
+                                   : ContainsName(target.installedSystems, installedName))) {
+            if (target.installedIndex) target.installedIndex->Insert(name);
+            target.installedSystems.push_back(std::move(name));
         }
     } else if (EqualsNoCase(keyword, "updatever")) {
         if (tokenizer.NextField(field) && ParseDecimal32(field) > kHighestDefinitionsVersion) {

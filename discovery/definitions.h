@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "session/name_set.h"
 #include "session/update_entry.h"
 
 namespace fw {
@@ -43,6 +44,9 @@ struct DefinitionsTarget {
     TextList& installedSystems;
     std::string& infoServer;
     std::string& infoPath;
+    // When given, holds the same names as installedSystems and answers for it, so that many
+    // "equiv" records do not each search the whole list.
+    NameSet* installedIndex = nullptr;
 };
 
 enum class LineOutcome {

@@ -1,5 +1,6 @@
 #include "download/transfer.h"
 #include "platform/path.h"
+#include "session/name_set.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
@@ -16,13 +17,17 @@ void CUpdateDownloaderDlg::RunDownloads() {
     totalProgress.SetRange(0, 100);
     transferredBytes = 0;
     totalBytes = 0;
-    for (std::size_t i = 0; i < updateEntries.GetSize();) {
-        if (updateList.FindStringExact(-1, updateEntries[i].templateName) == LB_ERR) {
-            updateEntries.RemoveAt(i);
-        } else {
-            totalBytes = WrappingAdd(totalBytes, updateEntries[i].expectedSize);
-            ++i;
-        }
+    // The updates still wanted are those whose names the list shows (the user may have taken
+    // some off). The list is read once, so that many templates cost linear time.
+    NameSet listed;
+    std::string shown;
+    for (int i = 0, count = updateList.GetCount(); i < count; ++i) {
+        if (updateList.GetText(i, shown) != LB_ERR) listed.Insert(shown);
+    }
+    updateEntries.RemoveIf(
+        [&](const UpdateEntry& entry) { return !listed.Contains(entry.templateName); });
+    for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
+        totalBytes = WrappingAdd(totalBytes, updateEntries[i].expectedSize);
     }
     rateWindow.Reset();
 

@@ -1,6 +1,7 @@
 #pragma once
 // The updates that a check offers, and the lists of texts that the dialog keeps beside them.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,6 +26,11 @@ public:
         return entries.size() - 1;
     }
     void RemoveAt(std::size_t index) { entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index)); }
+    // Removes every entry for which `unwanted` is true, keeping the order of the others.
+    template <typename Predicate>
+    void RemoveIf(Predicate unwanted) {
+        entries.erase(std::remove_if(entries.begin(), entries.end(), unwanted), entries.end());
+    }
     std::size_t GetSize() const { return entries.size(); }
     UpdateEntry& operator[](std::size_t index) { return entries.at(index); }
     const UpdateEntry& operator[](std::size_t index) const { return entries.at(index); }
