@@ -57,6 +57,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     betaCheckBox.EnableWindow(false);
     availableVersion.clear();
     NameSet installed;
+    installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
                              infoPath, &installed};

@@ -1,6 +1,7 @@
 #include "discovery/definitions.h"
 
 #include <limits>
+#include <utility>
 
 #include "discovery/inventory.h"
 
@@ -86,7 +87,7 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
             entry.expectedSize = ParseDecimal32(size);
             // A checksum field without a hexadecimal digit gives 0, never an earlier record's.
             entry.expectedChecksum = ParseHex32(checksum);
-            target.updateEntries.Add(entry);
+            target.updateEntries.Add(std::move(entry));
         }
     } else if (EqualsNoCase(keyword, "equiv")) {
         std::string name, installedName;

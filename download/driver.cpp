@@ -21,7 +21,9 @@ void CUpdateDownloaderDlg::RunDownloads() {
     // some off). The list is read once, so that many templates cost linear time.
     NameSet listed;
     std::string shown;
-    for (int i = 0, count = updateList.GetCount(); i < count; ++i) {
+    const int count = updateList.GetCount();
+    if (count > 0) listed.Reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
         if (updateList.GetText(i, shown) != LB_ERR) listed.Insert(shown);
     }
     updateEntries.RemoveIf(

@@ -1,6 +1,7 @@
 #pragma once
 // Names looked up without regard to case in constant time, matching as EqualsNoCase compares.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -16,6 +17,8 @@ public:
     void Insert(std::string_view name) { folded.insert(FoldNameCase(name)); }
     bool Contains(std::string_view name) const { return folded.count(FoldNameCase(name)) != 0; }
     void Clear() { folded.clear(); }
+    // Room for `count` names without rehashing on the way.
+    void Reserve(std::size_t count) { folded.reserve(count); }
 
 private:
     std::unordered_set<std::string> folded;

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -18,11 +20,12 @@ struct UpdateEntry {
     std::uint32_t expectedChecksum = 0;
 };
 
-// The updates in definitions order, held by value.
+// The updates in definitions order, held by value. A deque, so that hundreds of thousands of
+// entries grow without ever being copied to a larger block (which would briefly need both).
 class EntryArray {
 public:
-    std::size_t Add(const UpdateEntry& entry) {
-        entries.push_back(entry);
+    std::size_t Add(UpdateEntry entry) {
+        entries.push_back(std::move(entry));
         return entries.size() - 1;
     }
     void RemoveAt(std::size_t index) { entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index)); }
@@ -42,7 +45,7 @@ public:
     UpdateEntry* FindByName(std::string_view name);
 
 private:
-    std::vector<UpdateEntry> entries;
+    std::deque<UpdateEntry> entries;
 };
 
 using TextList = std::vector<std::string>;
