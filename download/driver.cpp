@@ -1,8 +1,8 @@
 #include "download/transfer.h"
 #include "platform/path.h"
-#include "session/name_set.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "session/name_set.h"
 #include "session/update_downloader_dlg.h"
 
 namespace fw {
