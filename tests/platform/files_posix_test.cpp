@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -239,6 +243,30 @@ TEST_F(PosixFilesTest, OpenForReadingReadsToTheEnd) {
     EXPECT_EQ(in->Read(buffer, sizeof buffer), 0);
     EXPECT_FALSE(files.OpenForReading(dir.Path("missing")));
     EXPECT_FALSE(files.OpenForReading(dir.path()));
+}
+
+// With the FIFO held open at both ends no open would block, so only the check of the file's
+// kind can refuse it; a device must not be truncated or read as a template either.
+TEST_F(PosixFilesTest, OnlyRegularFilesAndLinksToThemAreOpened) {
+    std::string fifo = dir.Path("pipe.gsi");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int held = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    std::string linked = dir.Write("real.gsi", "[Configuration]\nGameSystem=Linked\n");
+    std::filesystem::create_symlink(linked, dir.Path("link.gsi"));
+    for (const std::string& path : {fifo, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(files.OpenForReading(path));
+        EXPECT_FALSE(files.CreateFile(path));
+        EXPECT_EQ(files.GetProfileString(path, "Configuration", "GameSystem", "none", 256), "none");
+        EXPECT_FALSE(files.GetFileVersionInfo(path));
+    }
+    ::close(held);
+    EXPECT_TRUE(files.OpenForReading(dir.Path("link.gsi")));
+    EXPECT_EQ(files.GetProfileString(dir.Path("link.gsi"), "Configuration", "GameSystem", "", 256),
+              "Linked");
+    EXPECT_TRUE(files.CreateFile(dir.Path("link.gsi")));  // truncates the file it names
+    EXPECT_EQ(dir.Read("real.gsi"), "");
 }
 
 TEST_F(PosixFilesTest, RemoveDeletesFilesOnly) {
