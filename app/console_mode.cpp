@@ -66,6 +66,16 @@ private:
     bool report;
 };
 
+class KeylessSystem : public System {
+public:
+    explicit KeylessSystem(System& inner) : inner(inner) {}
+    std::uint32_t GetTickCount() override { return inner.GetTickCount(); }
+    bool IsShiftDown() override { return false; }
+
+private:
+    System& inner;
+};
+
 bool IsCaption(std::string_view caption, int id) { return caption == res::LoadString(id); }
 
 }  // namespace
@@ -111,14 +121,15 @@ ConsolePolicy DefaultConsolePolicy() {
 // buttons, and reads the outcome of each step from what the window shows.
 class ConsoleRun : public ConsoleUser {
 public:
-    ConsoleRun(const ConsoleOptions& options, Processes& hostProcesses, std::ostream& out,
-               std::ostream& err, ConsolePolicy policy)
+    ConsoleRun(const ConsoleOptions& options, Processes& hostProcesses, System& hostSystem,
+               std::ostream& out, std::ostream& err, ConsolePolicy policy)
         : options(options),
           out(out),
           err(err),
           policy(std::move(policy)),
           backend(*this, err),
-          processes(hostProcesses, out, options.mode == ConsoleMode::kUnattended) {}
+          processes(hostProcesses, out, options.mode == ConsoleMode::kUnattended),
+          system(hostSystem) {}
 
     int Start(const Platform& platform, int argc, const char* const* argv);
 
@@ -133,6 +144,7 @@ public:
     const ConsolePolicy policy;
     ConsoleBackend backend;
     ReportingProcesses processes;
+    KeylessSystem system;
 
 private:
     bool Unattended() const { return options.mode == ConsoleMode::kUnattended; }
@@ -144,7 +156,6 @@ private:
     void Leave(HeadlessWindow& w);
 
     int exitCode = kExitFailure;
-    System* clock = nullptr;
     // The retry question: which file it is about and how often it was answered Yes.
     std::string retryText;
     int retriesGiven = 0;
@@ -156,7 +167,6 @@ private:
 };
 
 int ConsoleRun::Start(const Platform& platform, int argc, const char* const* argv) {
-    clock = &platform.system;
     if (Unattended() && options.betaChannel && !options.betaDir) {
         err << "A beta installation needs its folder: give it with -betadir FOLDER.\n"
             << std::flush;
@@ -286,7 +296,7 @@ void ConsoleRun::TextChanged(HeadlessWindow& w, int id, const std::string& text)
         if (text.starts_with(kDownloadingPrefix)) {
             downloading = text;
             lastStatus = text;
-            lastProgressTick = clock ? clock->GetTickCount() : 0;
+            lastProgressTick = system.GetTickCount();
             out << ConsoleLines(text) << '\n' << std::flush;
             return;
         }
@@ -299,21 +309,25 @@ void ConsoleRun::TextChanged(HeadlessWindow& w, int id, const std::string& text)
 
 void ConsoleRun::ProgressChanged(HeadlessWindow&, int id, int pos) {
     if (!Unattended() || id != res::kIdFileProgress || downloading.empty()) return;
-    std::uint32_t now = clock ? clock->GetTickCount() : 0;
+    std::uint32_t now = system.GetTickCount();
     if (now - lastProgressTick < policy.progressIntervalMs) return;
     lastProgressTick = now;
     out << downloading << ' ' << pos << "%\n" << std::flush;
 }
 
 ConsoleHost::ConsoleHost(const ConsoleOptions& options, Processes& hostProcesses,
-                         std::ostream& out, std::ostream& err, ConsolePolicy policy)
-    : run(std::make_unique<ConsoleRun>(options, hostProcesses, out, err, std::move(policy))) {}
+                         System& hostSystem, std::ostream& out, std::ostream& err,
+                         ConsolePolicy policy)
+    : run(std::make_unique<ConsoleRun>(options, hostProcesses, hostSystem, out, err,
+                                       std::move(policy))) {}
 
 ConsoleHost::~ConsoleHost() = default;
 
 DialogBackend& ConsoleHost::ui() { return run->backend; }
 
 Processes& ConsoleHost::processes() { return run->processes; }
+
+System& ConsoleHost::system() { return run->system; }
 
 int ConsoleHost::Run(const Platform& platform, int argc, const char* const* argv) {
     return run->Start(platform, argc, argv);

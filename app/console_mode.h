@@ -48,18 +48,20 @@ ConsolePolicy DefaultConsolePolicy();
 
 class ConsoleRun;
 
-// The console host of one run: hand ui() and processes() to the Platform bundle in place of the
-// window and the host's processes, then Run.
+// The console host of one run: hand ui(), processes() and system() to the Platform bundle in
+// place of the window and the host's own, then Run.
 class ConsoleHost {
 public:
-    ConsoleHost(const ConsoleOptions& options, Processes& hostProcesses, std::ostream& out,
-                std::ostream& err, ConsolePolicy policy = DefaultConsolePolicy());
+    ConsoleHost(const ConsoleOptions& options, Processes& hostProcesses, System& hostSystem,
+                std::ostream& out, std::ostream& err, ConsolePolicy policy = DefaultConsolePolicy());
     ~ConsoleHost();
     ConsoleHost(const ConsoleHost&) = delete;
     ConsoleHost& operator=(const ConsoleHost&) = delete;
 
     DialogBackend& ui();
     Processes& processes();
+    // The host's clock, with no Shift key: a key held at the terminal changes nothing.
+    System& system();
     // Runs the application on `platform` (built from ui() and processes()); returns the exit
     // code.
     int Run(const Platform& platform, int argc, const char* const* argv);

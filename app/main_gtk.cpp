@@ -17,13 +17,13 @@
 namespace {
 
 int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
-    fw::PosixSystem system;
+    fw::PosixSystem hostSystem;
     fw::CurlHttpClient http;
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses hostProcesses;
-    fw::ConsoleHost host(options, hostProcesses, std::cout, std::cerr);
-    fw::Platform platform{host.ui(), http, registry, files, host.processes(), system};
+    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
+    fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system()};
     return host.Run(platform, argc, argv);
 }
 

@@ -91,9 +91,10 @@ protected:
             result.pauses.push_back(ms);
             if (onPause) onPause(ms);
         };
-        ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, out, err, policy);
+        ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
+                         err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
-                         tp.system};
+                         host.system()};
         result.code = host.Run(console, argc, argv.data());
         result.out = out.str();
         result.err = err.str();
