@@ -75,6 +75,14 @@ if ! ctest --preset windows -j2; then
 fi
 echo "ctest under Wine took $((SECONDS - t0)) s"
 
+step "console modes under Wine"
+if [ -n "$server" ] && cmake --build "$native" --target fablewright-sample >/dev/null 2>&1; then
+  .ci/console-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" "$server" \
+    "$native/tools/sample-install/fablewright-sample" "$build/console"
+else
+  echo "no native update server: the console modes are not tried under Wine"
+fi
+
 step "GUI smoke test"
 t0=$SECONDS
 # The X server picks a free display itself and tells us which.
