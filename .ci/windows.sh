@@ -37,6 +37,9 @@ echo "prefix ready in $((SECONDS - t0)) s"
 step "cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+# The zip for Windows users: the program and a short text.
+(cd "$build" && rm -f FablewrightUpdate-*-windows.zip && cpack -G ZIP >/dev/null)
+cmake -E tar tf "$build"/FablewrightUpdate-*-windows.zip
 
 step "loopback update server (native)"
 # Debug: GCC 12 at -O2 trips over false -Wrestrict errors in the server library.
