@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -69,7 +70,8 @@ protected:
     // Runs the program's console host with the loopback server on the command line; `onPause`
     // sees every pause the policy asks for.
     ConsoleResult RunConsole(std::vector<std::string> extraArgs,
-                             std::function<void(std::uint32_t)> onPause = {}) {
+                             std::function<void(std::uint32_t)> onPause = {},
+                             std::function<void()> onEveryPump = {}) {
         std::vector<std::string> args = {"fablewright-update", "-server", server->HostText(),
                                           "-infoserver", server->HostText()};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -95,6 +97,7 @@ protected:
                          err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
                          host.system()};
+        if (onEveryPump) dynamic_cast<HeadlessBackend&>(host.ui()).onEveryPump = onEveryPump;
         result.code = host.Run(console, argc, argv.data());
         result.out = out.str();
         result.err = err.str();
@@ -272,6 +275,36 @@ TEST_F(ConsoleModeTest, AnUpdaterThatCannotStartFailsTheRunAndKeepsTheFiles) {
     EXPECT_TRUE(Runs().empty());  // the next one is not started behind its back
     EXPECT_TRUE(fs::exists(TempPath("scifi.exe")));
     EXPECT_TRUE(fs::exists(TempPath("fantasy.exe")));
+}
+
+TEST_F(ConsoleModeTest, NotInstalledFailsWithTheWindowsText) {
+    tp.ClearRegistry();
+    ConsoleResult r = RunConsole({"-quietcheck"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, Text(res::kStrNotInstalled) + "\n");
+    EXPECT_TRUE(server->Requests().empty());
+}
+
+// Percentages come at most once a second of the program's clock, which here moves 400 ms with
+// every pass of the message pump.
+TEST_F(ConsoleModeTest, DownloadProgressIsPrintedAtMostOncePerSecond) {
+    Definitions("version~4\n" + UpdateLine("Fantasy", "files/fantasy.exe", 300000));
+    long pumps = 0;
+    ConsoleResult r = RunConsole({"-unattended"}, {}, [&] {
+        ++pumps;
+        tp.system.tick += 400;
+    });
+    std::vector<int> percents;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string prefix = "Downloading fantasy.exe... ";
+        if (line.rfind(prefix, 0) == 0) percents.push_back(std::stoi(line.substr(prefix.size())));
+    }
+    ASSERT_FALSE(percents.empty()) << r.out;
+    EXPECT_LE(static_cast<long>(percents.size()), pumps * 400 / 1000 + 1);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_LT(percents.size(), 50u);  // far fewer than the bar's changes
 }
 
 TEST(ConsoleOptionsTest, SwitchesAndValuesAreReadAsTheDialogReadsItsOptions) {
