@@ -157,8 +157,8 @@ TEST_F(ConsoleModeTest, UnattendedRunInstallsEverythingInOrderAndCleansUp) {
     EXPECT_EQ(r.err, "");
     std::vector<test::UpdaterRun> runs = Runs();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].image, TempPath("scifi.exe"));
-    EXPECT_EQ(runs[1].image, TempPath("fantasy.exe"));
+    EXPECT_EQ(fs::path(runs[0].image).filename(), "scifi.exe");
+    EXPECT_EQ(fs::path(runs[1].image).filename(), "fantasy.exe");
     for (const test::UpdaterRun& run : runs) {
         EXPECT_EQ(run.Env("FABLEWRIGHTAUTOINSTALL"), "TRUE");
         EXPECT_EQ(run.Env("InstallFlags"), "");
