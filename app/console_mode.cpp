@@ -1,5 +1,6 @@
 #include "app/console_mode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string_view>
 #include <thread>
@@ -266,14 +267,17 @@ int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned
             retriesGiven = 0;
         }
         if (retriesGiven >= policy.retries) return IDNO;
-        std::uint32_t pause = policy.firstRetryPauseMs << retriesGiven;
+        // Doubled once per earlier retry, and kept in range whatever the policy says.
+        std::uint64_t pause = policy.firstRetryPauseMs;
+        for (int i = 0; i < retriesGiven && pause < 0xFFFFFFFFu; ++i) pause *= 2;
+        pause = std::min<std::uint64_t>(pause, 0xFFFFFFFFu);
         ++retriesGiven;
         if (Unattended()) {
             out << "Trying again in " << (pause + 999) / 1000 << " s (" << retriesGiven << " of "
                 << policy.retries << ")\n"
                 << std::flush;
         }
-        Pause(pause);
+        Pause(static_cast<std::uint32_t>(pause));
         return IDYES;
     }
     // Leaving with updaters left uninstalled: the run has already failed; go.
