@@ -48,7 +48,8 @@ FW_TEST_UPDATER_LOG=$(winepath -w "$work/updaters.log") \
 grep -q 'Update complete.' "$work/run.out" || fail "-unattended printed: $(cat "$work/run.out")"
 [ "$(grep -c '^FABLEWRIGHTAUTOINSTALL=TRUE' "$work/updaters.log")" -eq 2 ] ||
   fail "the updaters ran with: $(cat "$work/updaters.log")"
-grep '^image=' "$work/updaters.log" | tr -d '\r' | grep -q 'scifi.exe' || fail "no Sci Fi run"
+images=$(grep '^image=' "$work/updaters.log" | tr -d '\r' | sed 's/.*\\//' | paste -sd,)
+[ "$images" = "scifi.exe,fantasy.exe" ] || fail "the updaters ran in this order: $images"
 [ -z "$(ls -A "$work/Fablewright/temp")" ] || fail "the temp folder was not emptied"
 echo "-quietcheck: exit 10, $(wc -l < "$work/check.out") templates; -unattended: exit 0," \
   "$(grep -c '^begin' "$work/updaters.log") updaters ran"

@@ -12,6 +12,8 @@ sudo=""
 step() { printf '\n== %s (%ds)\n' "$1" "$SECONDS"; }
 fail() { echo "package: $*" >&2; exit 1; }
 
+./scripts/install-deps.sh
+
 step "build and package"
 # A release build of the program and the tools, hardened as Debian builds its own packages.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_BUILD_TESTS=OFF \
@@ -23,6 +25,13 @@ rm -f "$build"/fablewright-update_*.deb
 deb=$(ls "$build"/fablewright-update_*.deb)
 echo "$deb: $(stat -c %s "$deb") bytes"
 dpkg-deb -f "$deb" Depends
+listing=$(dpkg-deb -c "$deb")
+for f in usr/bin/fablewright-update usr/share/man/man1/fablewright-update.1.gz \
+         usr/share/applications/fablewright-update.desktop \
+         usr/share/icons/hicolor/48x48/apps/fablewright-update.png \
+         usr/share/doc/fablewright-update/copyright; do
+  grep -q " \./$f\$" <<<"$listing" || fail "the package lacks /$f"
+done
 
 step "lintian and desktop-file-validate"
 report=$(lintian --fail-on error "$deb" 2>&1) || fail "lintian reports errors: $report"
@@ -42,7 +51,6 @@ cleanup() {
 trap cleanup EXIT
 program=/usr/bin/fablewright-update
 [ -x "$program" ] || fail "$program is not installed"
-man -w fablewright-update >/dev/null || fail "the manual page is not installed"
 
 step "the installed program in its console modes"
 "$build/tools/sample-install/fablewright-sample" --out "$work"
