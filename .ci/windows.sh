@@ -78,14 +78,6 @@ if ! ctest --preset windows -j2; then
 fi
 echo "ctest under Wine took $((SECONDS - t0)) s"
 
-step "console modes under Wine"
-if [ -n "$server" ] && cmake --build "$native" --target fablewright-sample >/dev/null 2>&1; then
-  .ci/console-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" "$server" \
-    "$native/tools/sample-install/fablewright-sample" "$build/console"
-else
-  echo "no native update server: the console modes are not tried under Wine"
-fi
-
 step "GUI smoke test"
 t0=$SECONDS
 # The X server picks a free display itself and tells us which.
@@ -127,4 +119,15 @@ gui_pid=
 echo "GUI smoke test took $((SECONDS - t0)) s; screenshot $build/win32-main-dialog.png"
 echo "FablewrightUpdate.exe: $(stat -c %s "$build/FablewrightUpdate.exe") bytes; imports:"
 x86_64-w64-mingw32-objdump -p "$build/FablewrightUpdate.exe" | sed -n 's/^\tDLL Name: /  /p'
+
+step "console modes under Wine"
+# After the window: a windowed program started without a display would leave Wine's desktop
+# process without one, and the window would never show.
+if [ -n "$server" ] && cmake --build "$native" --target fablewright-sample >/dev/null 2>&1; then
+  .ci/console-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" "$server" \
+    "$native/tools/sample-install/fablewright-sample" "$build/console"
+else
+  echo "no native update server: the console modes are not tried under Wine"
+fi
+
 step "done"
