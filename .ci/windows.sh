@@ -37,6 +37,9 @@ echo "prefix ready in $((SECONDS - t0)) s"
 step "cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+# The zip for Windows users: the program and a short text.
+(cd "$build" && rm -f FablewrightUpdate-*-windows.zip && cpack -G ZIP >/dev/null)
+cmake -E tar tf "$build"/FablewrightUpdate-*-windows.zip
 
 step "loopback update server (native)"
 # Debug: GCC 12 at -O2 trips over false -Wrestrict errors in the server library.
@@ -116,4 +119,15 @@ gui_pid=
 echo "GUI smoke test took $((SECONDS - t0)) s; screenshot $build/win32-main-dialog.png"
 echo "FablewrightUpdate.exe: $(stat -c %s "$build/FablewrightUpdate.exe") bytes; imports:"
 x86_64-w64-mingw32-objdump -p "$build/FablewrightUpdate.exe" | sed -n 's/^\tDLL Name: /  /p'
+
+step "console modes under Wine"
+# After the window: a windowed program started without a display would leave Wine's desktop
+# process without one, and the window would never show.
+if [ -n "$server" ] && cmake --build "$native" --target fablewright-sample >/dev/null 2>&1; then
+  .ci/console-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" "$server" \
+    "$native/tools/sample-install/fablewright-sample" "$build/console"
+else
+  echo "no native update server: the console modes are not tried under Wine"
+fi
+
 step "done"

@@ -1,16 +1,37 @@
-// The Linux desktop program: the portable dialog on the GTK host with the POSIX services.
+// The Linux desktop program: the portable dialog on the GTK host with the POSIX services, or
+// on the console host for "-quietcheck" and "-unattended", which need no display.
 
 #include <cstdio>
+#include <iostream>
 
 #include "app/app.h"
+#include "app/console_mode.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
 #include "platform/gtk/system_gtk.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
+#include "platform/posix/system_posix.h"
+
+namespace {
+
+int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
+    fw::PosixSystem hostSystem;
+    fw::CurlHttpClient http;
+    fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
+    fw::PosixFiles files;
+    fw::PosixProcesses hostProcesses;
+    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
+    fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system()};
+    return host.Run(platform, argc, argv);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    fw::ConsoleOptions console = fw::ScanConsoleOptions(argc, argv);
+    if (console.mode != fw::ConsoleMode::kWindow) return RunConsole(console, argc, argv);
     if (!fw::GtkBackend::InitToolkit(&argc, &argv)) {
         std::fprintf(stderr, "fablewright-update: cannot open the display\n");
         return 1;

@@ -1,8 +1,12 @@
-// The Windows program: the Win32 host and services around the portable application.
+// The Windows program: the Win32 host and services around the portable application, or the
+// console host for "-quietcheck" and "-unattended".
 
 #include <cstdlib>
+#include <iostream>
 
 #include "app/app.h"
+#include "app/console_mode.h"
+#include "platform/win32/console_win32.h"
 #include "platform/win32/dialog_backend_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/http_client_win32.h"
@@ -10,7 +14,25 @@
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/system_win32.h"
 
+namespace {
+
+int RunConsole(const fw::ConsoleOptions& options) {
+    fw::AttachParentConsole();
+    fw::Win32HttpClient http;
+    fw::Win32Registry registry;
+    fw::Win32Files files;
+    fw::Win32Processes hostProcesses;
+    fw::Win32System hostSystem;
+    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
+    const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system()};
+    return host.Run(platform, __argc, __argv);
+}
+
+}  // namespace
+
 int main() {
+    fw::ConsoleOptions console = fw::ScanConsoleOptions(__argc, __argv);
+    if (console.mode != fw::ConsoleMode::kWindow) return RunConsole(console);
     fw::Win32Backend ui;
     fw::Win32HttpClient http;
     fw::Win32Registry registry;

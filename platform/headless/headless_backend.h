@@ -188,9 +188,10 @@ public:
     bool BrowseForFolder(WindowHandle owner, std::string_view title, std::string& path) override;
 
     void ReportUnexpected(const std::string& what);
+    // The open window behind a handle; nullptr when it is not open.
+    HeadlessWindow* Window(WindowHandle handle);
 
 private:
-    HeadlessWindow* Window(WindowHandle handle);
     HeadlessControl* Find(WindowHandle handle, int id);
 
     std::vector<std::unique_ptr<HeadlessWindow>> windows;  // open windows, innermost last

@@ -3,6 +3,8 @@
 // beta definitions and small updaters that record that they ran.
 //
 //   fablewright-sample --out DIR
+//   fablewright-sample --checksum FILE   prints the download checksum of FILE, as an
+//                                        "update" record writes it
 //
 // Prints nothing on success; DIR/README.txt says what is where.
 
@@ -67,8 +69,18 @@ std::string Updater(const std::string& name, const fs::path& log, std::size_t si
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--checksum") == 0) {
+        fw::PosixFiles files;
+        std::uint32_t checksum = 0;
+        if (!fw::FileChecksum(files, argv[2], checksum)) {
+            std::fprintf(stderr, "cannot read %s\n", argv[2]);
+            return 1;
+        }
+        std::printf("%08x\n", checksum);
+        return 0;
+    }
     if (argc != 3 || std::strcmp(argv[1], "--out") != 0) {
-        std::fprintf(stderr, "usage: %s --out DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s --out DIR | --checksum FILE\n", argv[0]);
         return 2;
     }
     fs::path out = fs::absolute(argv[2]);

@@ -1,0 +1,340 @@
+#include "app/console_mode.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "platform/console/console_backend.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace fw {
+namespace {
+
+constexpr unsigned kPollTimer = 1;
+constexpr std::string_view kAutoInstallVariable = "FABLEWRIGHTAUTOINSTALL";
+constexpr std::string_view kDownloadingPrefix = "Downloading ";
+
+// The updaters the dialog starts, reported on the output as they start and end.
+class ReportedChild : public ChildProcess {
+public:
+    ReportedChild(std::unique_ptr<ChildProcess> inner, std::string program, std::ostream& out)
+        : inner(std::move(inner)), program(std::move(program)), out(out) {}
+    bool GetExitCode(std::uint32_t& code) override {
+        if (!inner->GetExitCode(code)) return false;
+        if (code != kStillActive && !reported) {
+            reported = true;
+            out << "Updater " << program << " ended with exit code " << code << '\n' << std::flush;
+        }
+        return true;
+    }
+    std::uint32_t ProcessId() const override { return inner->ProcessId(); }
+
+private:
+    static constexpr std::uint32_t kStillActive = 259;
+    std::unique_ptr<ChildProcess> inner;
+    std::string program;
+    std::ostream& out;
+    bool reported = false;
+};
+
+class ReportingProcesses : public Processes {
+public:
+    ReportingProcesses(Processes& inner, std::ostream& out, bool report)
+        : inner(inner), out(out), report(report) {}
+    std::unique_ptr<ChildProcess> Start(const std::string& program, std::string& error) override {
+        std::unique_ptr<ChildProcess> child = inner.Start(program, error);
+        if (!child || !report) return child;
+        out << "Started updater " << program << '\n' << std::flush;
+        return std::make_unique<ReportedChild>(std::move(child), program, out);
+    }
+    bool SetEnvironmentVariable(std::string_view name, std::string_view value) override {
+        return inner.SetEnvironmentVariable(name, value);
+    }
+    bool UnsetEnvironmentVariable(std::string_view name) override {
+        return inner.UnsetEnvironmentVariable(name);
+    }
+    std::optional<std::string> GetEnvironmentVariable(std::string_view name) override {
+        return inner.GetEnvironmentVariable(name);
+    }
+
+private:
+    Processes& inner;
+    std::ostream& out;
+    bool report;
+};
+
+class KeylessSystem : public System {
+public:
+    explicit KeylessSystem(System& inner) : inner(inner) {}
+    std::uint32_t GetTickCount() override { return inner.GetTickCount(); }
+    bool IsShiftDown() override { return false; }
+
+private:
+    System& inner;
+};
+
+bool IsCaption(std::string_view caption, int id) { return caption == res::LoadString(id); }
+
+}  // namespace
+
+ConsoleOptions ScanConsoleOptions(int argc, const char* const* argv) {
+    // The dialog's own options, each with its value.
+    static constexpr std::string_view kValueOptions[] = {"-server", "-infourl", "-infoserver",
+                                                         "-updates", "-beta",    "-dir"};
+    ConsoleOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i] ? argv[i] : "";
+        bool hasValue = i + 1 < argc;
+        if (arg == "-quietcheck") {
+            options.mode = ConsoleMode::kQuietCheck;
+        } else if (arg == "-unattended") {
+            options.mode = ConsoleMode::kUnattended;
+        } else if (arg == "-betachannel") {
+            options.betaChannel = true;
+        } else if (arg == "-betadir" && hasValue) {
+            options.betaDir = argv[i + 1] ? argv[i + 1] : "";
+            ++i;
+        } else if (hasValue) {
+            for (std::string_view option : kValueOptions) {
+                if (arg == option) {
+                    ++i;
+                    break;
+                }
+            }
+        }
+    }
+    return options;
+}
+
+ConsolePolicy DefaultConsolePolicy() {
+    ConsolePolicy policy;
+    policy.sleep = [](std::uint32_t ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    };
+    return policy;
+}
+
+// The console user: walks the main dialog through its steps as a person would, by clicking its
+// buttons, and reads the outcome of each step from what the window shows.
+class ConsoleRun : public ConsoleUser {
+public:
+    ConsoleRun(const ConsoleOptions& options, Processes& hostProcesses, System& hostSystem,
+               std::ostream& out, std::ostream& err, ConsolePolicy policy)
+        : options(options),
+          out(out),
+          err(err),
+          policy(std::move(policy)),
+          backend(*this, err),
+          processes(hostProcesses, out, options.mode == ConsoleMode::kUnattended),
+          system(hostSystem) {}
+
+    int Start(const Platform& platform, int argc, const char* const* argv);
+
+    void Run(HeadlessWindow& window) override;
+    int Answer(std::string_view text, std::string_view caption, unsigned type) override;
+    void TextChanged(HeadlessWindow& window, int id, const std::string& text) override;
+    void ProgressChanged(HeadlessWindow& window, int id, int pos) override;
+
+    const ConsoleOptions options;
+    std::ostream& out;
+    std::ostream& err;
+    const ConsolePolicy policy;
+    ConsoleBackend backend;
+    ReportingProcesses processes;
+    KeylessSystem system;
+
+private:
+    bool Unattended() const { return options.mode == ConsoleMode::kUnattended; }
+    void Pause(std::uint32_t ms) {
+        if (policy.sleep) policy.sleep(ms);
+    }
+    void WalkMainDialog(HeadlessWindow& w);
+    void AnswerBetaDirDialog(HeadlessWindow& w);
+    void Leave(HeadlessWindow& w);
+
+    int exitCode = kExitFailure;
+    // The retry question: which file it is about and how often it was answered Yes.
+    std::string retryText;
+    int retriesGiven = 0;
+    bool betaDirOffered = false;
+    std::string lastInstructions;
+    std::string lastStatus;
+    std::string downloading;  // the status text of the file being downloaded; empty when none
+    std::uint32_t lastProgressTick = 0;
+};
+
+int ConsoleRun::Start(const Platform& platform, int argc, const char* const* argv) {
+    if (Unattended() && options.betaChannel && !options.betaDir) {
+        err << "A beta installation needs its folder: give it with -betadir FOLDER.\n"
+            << std::flush;
+        return kExitFailure;
+    }
+    // Every updater installs without asking, the first one included.
+    if (Unattended()) processes.SetEnvironmentVariable(kAutoInstallVariable, "TRUE");
+    exitCode = kExitFailure;  // stays so when the dialog never runs (the HTTP layer failed)
+    CUpdateDownloaderApp app(platform, argc, argv);
+    app.InitInstance();
+    return exitCode;
+}
+
+void ConsoleRun::Run(HeadlessWindow& w) {
+    if (w.templateId() == res::kMainDialog) {
+        WalkMainDialog(w);
+    } else if (w.templateId() == res::kBetaDirDialog) {
+        AnswerBetaDirDialog(w);
+    } else {
+        w.SendCommand(IDCANCEL);
+    }
+}
+
+void ConsoleRun::WalkMainDialog(HeadlessWindow& w) {
+    exitCode = kExitFailure;
+    if (!w.Enabled(res::kIdCheck)) {
+        // Not installed: the window says why in its instructions and offers only Exit.
+        err << ConsoleLines(w.Text(res::kIdInstructions)) << '\n' << std::flush;
+        return Leave(w);
+    }
+    if (options.betaChannel && !w.Checked(res::kIdBetaVersion)) w.Click(res::kIdBetaVersion);
+    w.Click(res::kIdCheck);
+    if (!w.Enabled(res::kIdDownload)) return Leave(w);  // the check failed; its message is out
+
+    const std::vector<std::string>& listed = w.Items(res::kIdUpdateList);
+    if (options.mode == ConsoleMode::kQuietCheck) {
+        for (const std::string& name : listed) out << name << '\n';
+        out << std::flush;
+        exitCode = listed.empty() ? kExitSuccess : kExitUpdatesExist;
+        return Leave(w);
+    }
+    if (listed.empty()) {
+        exitCode = kExitNothingToInstall;
+        return Leave(w);
+    }
+
+    w.Click(res::kIdDownload);
+    downloading.clear();
+    if (!w.Enabled(res::kIdInstall)) return Leave(w);
+
+    while (!w.ended && !w.Items(res::kIdUpdateList).empty()) {
+        if (!w.Click(res::kIdInstall)) break;
+        if (w.timers.count(kPollTimer) == 0) break;  // not started; the message is out
+        // Polled as the window's timer polls it, until the dialog lets the timer go.
+        while (!w.ended && w.timers.count(kPollTimer) != 0) {
+            Pause(w.timers[kPollTimer]);
+            w.TickTimer(kPollTimer);
+        }
+    }
+    if (!w.ended && w.Items(res::kIdUpdateList).empty()) exitCode = kExitSuccess;
+    Leave(w);
+}
+
+void ConsoleRun::Leave(HeadlessWindow& w) {
+    // Exit deletes the downloaded updaters only after a complete installation, as it does for
+    // a person; its question about updaters left uninstalled is answered Yes.
+    if (!w.ended) w.Click(res::kIdExit);
+}
+
+void ConsoleRun::AnswerBetaDirDialog(HeadlessWindow& w) {
+    // Offered once: a folder that the dialog's checks refuse ends the run, since asking again
+    // would only get the same answer.
+    if (!options.betaDir || betaDirOffered) {
+        if (!options.betaDir) {
+            err << "A beta installation needs its folder: give it with -betadir FOLDER.\n"
+                << std::flush;
+        }
+        w.SendCommand(IDCANCEL);
+        return;
+    }
+    betaDirOffered = true;
+    w.TypeText(res::kIdBetaDirEdit, *options.betaDir);
+    if (w.Text(res::kIdBetaDirEdit) != *options.betaDir) {
+        err << "The beta folder name is too long: " << *options.betaDir << '\n' << std::flush;
+        w.SendCommand(IDCANCEL);
+        return;
+    }
+    w.Click(IDOK);
+    if (!w.ended) w.SendCommand(IDCANCEL);
+}
+
+int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned type) {
+    unsigned buttons = type & MB_TYPEMASK;
+    if (IsCaption(caption, res::kStrRetryCaption) && buttons == MB_YESNO) {
+        if (text != retryText) {
+            retryText = std::string(text);
+            retriesGiven = 0;
+        }
+        if (retriesGiven >= policy.retries) return IDNO;
+        // Doubled once per earlier retry, and kept in range whatever the policy says.
+        std::uint64_t pause = policy.firstRetryPauseMs;
+        for (int i = 0; i < retriesGiven && pause < 0xFFFFFFFFu; ++i) pause *= 2;
+        pause = std::min<std::uint64_t>(pause, 0xFFFFFFFFu);
+        ++retriesGiven;
+        if (Unattended()) {
+            out << "Trying again in " << (pause + 999) / 1000 << " s (" << retriesGiven << " of "
+                << policy.retries << ")\n"
+                << std::flush;
+        }
+        Pause(static_cast<std::uint32_t>(pause));
+        return IDYES;
+    }
+    // Leaving with updaters left uninstalled: the run has already failed; go.
+    if (IsCaption(caption, res::kStrExitCaption)) return IDYES;
+    switch (buttons) {
+        case MB_OK: return IDOK;
+        case MB_YESNO: return IDNO;  // e.g. "Cancel the download?": no, go on
+        default: return IDCANCEL;    // a refused beta folder, and anything else: stop there
+    }
+}
+
+void ConsoleRun::TextChanged(HeadlessWindow& w, int id, const std::string& text) {
+    if (!Unattended() || w.templateId() != res::kMainDialog || text.empty()) return;
+    if (id == res::kIdInstructions) {
+        if (text == lastInstructions) return;
+        lastInstructions = text;
+        out << ConsoleLines(text) << '\n' << std::flush;
+    } else if (id == res::kIdStatus) {
+        // Each attempt at a file starts its progress lines afresh.
+        if (text.starts_with(kDownloadingPrefix)) {
+            downloading = text;
+            lastStatus = text;
+            lastProgressTick = system.GetTickCount();
+            out << ConsoleLines(text) << '\n' << std::flush;
+            return;
+        }
+        downloading.clear();
+        if (text == lastStatus) return;
+        lastStatus = text;
+        out << ConsoleLines(text) << '\n' << std::flush;
+    }
+}
+
+void ConsoleRun::ProgressChanged(HeadlessWindow&, int id, int pos) {
+    if (!Unattended() || id != res::kIdFileProgress || downloading.empty()) return;
+    std::uint32_t now = system.GetTickCount();
+    if (now - lastProgressTick < policy.progressIntervalMs) return;
+    lastProgressTick = now;
+    out << downloading << ' ' << pos << "%\n" << std::flush;
+}
+
+ConsoleHost::ConsoleHost(const ConsoleOptions& options, Processes& hostProcesses,
+                         System& hostSystem, std::ostream& out, std::ostream& err,
+                         ConsolePolicy policy)
+    : run(std::make_unique<ConsoleRun>(options, hostProcesses, hostSystem, out, err,
+                                       std::move(policy))) {}
+
+ConsoleHost::~ConsoleHost() = default;
+
+DialogBackend& ConsoleHost::ui() { return run->backend; }
+
+Processes& ConsoleHost::processes() { return run->processes; }
+
+System& ConsoleHost::system() { return run->system; }
+
+int ConsoleHost::Run(const Platform& platform, int argc, const char* const* argv) {
+    return run->Start(platform, argc, argv);
+}
+
+}  // namespace fw

@@ -1,0 +1,335 @@
+// "-quietcheck" and "-unattended": the dialog walked by the console host against the loopback
+// update server, with real updater processes and the retry pauses recorded instead of waited.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/console_mode.h"
+#include "download/checksum.h"
+#include "platform/console/console_backend.h"
+#include "res/resource.h"
+#include "res/strings.h"
+#include "tests/support/test_updater.h"
+#include "tests/support/update_scenario.h"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::UpdateScenario;
+
+struct ConsoleResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::uint32_t> pauses;  // the retry pauses asked for, in milliseconds
+};
+
+class ConsoleModeTest : public UpdateScenario {
+protected:
+    ConsoleModeTest()
+        : environment(*tp.processes, [] {
+              std::vector<std::string> names = test::UpdaterVariables();
+              names.push_back("FABLEWRIGHT_WINE");
+              return names;
+          }()),
+          logPath(tp.dir.Path("updater-log.txt")) {
+        for (const std::string& name : test::UpdaterVariables()) {
+            tp.processes->UnsetEnvironmentVariable(name);
+        }
+        tp.processes->SetEnvironmentVariable("FW_TEST_UPDATER_LOG", logPath);
+        Install({{"SciFi.gsi", "Sci Fi"}, {"Fantasy.gsi", "Fantasy"}});
+    }
+
+    // An "update" line for `contents` served at `path`.
+    std::string ServeFile(const std::string& name, const std::string& path,
+                          const std::string& contents) {
+        std::string file = tp.dir.Write("server/" + path, contents);
+        std::uint32_t checksum = 0;
+        EXPECT_TRUE(FileChecksum(*tp.files, file, checksum));
+        return "update~" + name + "~" + path + "~" + std::to_string(contents.size()) + "~" +
+               Hex(checksum) + "\n";
+    }
+    std::string ServeUpdater(const std::string& name, const std::string& path) {
+        std::ifstream in(test::TestUpdaterPath(), std::ios::binary);
+        std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return ServeFile(name, path, program);
+    }
+    static std::string Hex(std::uint32_t value) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%x", value);
+        return hex;
+    }
+
+    // Runs the program's console host with the loopback server on the command line; `onPause`
+    // sees every pause the policy asks for.
+    ConsoleResult RunConsole(std::vector<std::string> extraArgs,
+                             std::function<void(std::uint32_t)> onPause = {},
+                             std::function<void()> onEveryPump = {}) {
+        std::vector<std::string> args = {"fablewright-update", "-server", server->HostText(),
+                                          "-infoserver", server->HostText()};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : args) argv.push_back(a.c_str());
+        const int argc = static_cast<int>(argv.size());
+
+        ConsoleResult result;
+        std::ostringstream out;
+        std::ostringstream err;
+        ConsolePolicy policy;
+        policy.sleep = [&](std::uint32_t ms) {
+            tp.system.tick += ms;
+            if (ms == 1000) {
+                // The updater's poll: let it get on without waiting the whole second.
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return;
+            }
+            result.pauses.push_back(ms);
+            if (onPause) onPause(ms);
+        };
+        ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
+                         err, policy);
+        Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
+                         host.system()};
+        if (onEveryPump) dynamic_cast<HeadlessBackend&>(host.ui()).onEveryPump = onEveryPump;
+        result.code = host.Run(console, argc, argv.data());
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    std::vector<test::UpdaterRun> Runs() const { return test::ReadUpdaterLog(logPath); }
+    bool TempEmpty() const {
+        return !fs::exists(installFolder + "/temp") || fs::is_empty(installFolder + "/temp");
+    }
+
+    test::EnvironmentGuard environment;
+    std::string logPath;
+};
+
+TEST_F(ConsoleModeTest, QuietCheckReportsByItsExitCode) {
+    struct Case {
+        const char* what;
+        std::string definitions;  // empty: none on the server
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+        std::string err;
+        int requests;  // update requests sent
+    };
+    const std::string unavailable = Format(Text(res::kStrUnavailable), 404) + "\n";
+    const Case cases[] = {
+        {"nothing to update", "version~4\nupdate~Horror~files/h.exe~10~0\n", {}, 0, "", "", 1},
+        {"updates exist",
+         "version~4\nupdate~Fantasy~files/f.exe~10~0\nupdate~Horror~files/h.exe~10~0\n"
+         "update~Sci Fi~files/s.exe~10~0\n",
+         {}, 10, "Fantasy\nSci Fi\n", "", 1},
+        {"the check fails", "", {}, 1, "", unavailable, 0},
+        {"no beta version", "", {"-betachannel"}, 1, "", Text(res::kStrNoBeta) + "\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server->ClearRequests();
+        fs::remove(serverRoot + "/UpDefs/FablewrightUpdates.txt");
+        if (!c.definitions.empty()) Definitions(c.definitions);
+        std::vector<std::string> args = {"-quietcheck"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ConsoleResult r = RunConsole(args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), c.requests);
+        EXPECT_FALSE(fs::exists(installFolder + "/temp"));
+    }
+}
+
+TEST_F(ConsoleModeTest, UnattendedRunInstallsEverythingInOrderAndCleansUp) {
+    Definitions("version~4.2\n" + ServeUpdater("Sci Fi", "files/scifi.exe") +
+                ServeUpdater("Fantasy", "files/fantasy.exe"));
+    ConsoleResult r = RunConsole({"-unattended"});
+    EXPECT_EQ(r.code, kExitSuccess) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::vector<test::UpdaterRun> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(fs::path(runs[0].image).filename(), "scifi.exe");
+    EXPECT_EQ(fs::path(runs[1].image).filename(), "fantasy.exe");
+    for (const test::UpdaterRun& run : runs) {
+        EXPECT_EQ(run.Env("FABLEWRIGHTAUTOINSTALL"), "TRUE");
+        EXPECT_EQ(run.Env("InstallFlags"), "");
+        EXPECT_EQ(run.Env("InstallPathOverride"), "(unset)");
+    }
+    EXPECT_TRUE(TempEmpty());
+    for (const std::string& line :
+         {std::string("Step 2:\nThe version available for download is 4.2."),
+          std::string("Downloading scifi.exe..."), "Started updater " + TempPath("scifi.exe"),
+          "Updater " + TempPath("fantasy.exe") + " ended with exit code 0",
+          std::string("Update complete.")}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
+    }
+    EXPECT_TRUE(r.pauses.empty());
+}
+
+TEST_F(ConsoleModeTest, UnattendedRunWithNothingToInstallEndsWithTwo) {
+    Definitions("version~4\nupdate~Horror~files/h.exe~10~0\n");
+    ConsoleResult r = RunConsole({"-unattended"});
+    EXPECT_EQ(r.code, kExitNothingToInstall);
+    EXPECT_EQ(RequestsFor("/files/h.exe"), 0);
+}
+
+// A failed file is tried again after pauses that grow; a fourth failure ends the run before
+// anything is installed, and what was downloaded stays for the next run.
+TEST_F(ConsoleModeTest, FailedFilesAreRetriedThreeTimesWithGrowingPauses) {
+    struct Case {
+        const char* what;
+        int failures;  // before the server gives the file; 99: never
+        int code;
+        std::vector<std::uint32_t> pauses;
+        int requests;
+        std::size_t runs;
+    };
+    const Case cases[] = {
+        {"fails twice, then succeeds", 2, kExitSuccess, {2000, 4000}, 3, 2},
+        {"always fails", 99, kExitFailure, {2000, 4000, 8000}, 4, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installFolder + "/temp");
+        fs::remove(logPath);
+        server->ClearRequests();
+        Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe") +
+                    ServeUpdater("Fantasy", "files/fantasy.exe"));
+        ServerFault notFound;
+        notFound.status = 404;
+        server->SetFault("/files/fantasy.exe", notFound);
+        int failed = 0;
+        ConsoleResult r = RunConsole({"-unattended"}, [&](std::uint32_t) {
+            if (++failed == c.failures) server->ClearFaults();
+        });
+        server->ClearFaults();
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.pauses, c.pauses);
+        EXPECT_EQ(RequestsFor("/files/fantasy.exe"), c.requests);
+        EXPECT_EQ(Runs().size(), c.runs);
+        EXPECT_EQ(TempEmpty(), c.code == kExitSuccess);
+        std::string question = Format(Text(res::kStrRetryQuestion), TempPath("fantasy.exe"));
+        EXPECT_NE(r.err.find(question), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(ConsoleModeTest, BetaRunNeedsAFolderThatTheBetaDialogAccepts) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int code;
+        std::string err;  // a part of it
+        std::string remembered;  // BetaInstallDir afterwards; empty: none
+    };
+    const std::string beta = tp.dir.Path("Beta");
+    const Case cases[] = {
+        {"no -betadir", {}, kExitFailure, "-betadir FOLDER", ""},
+        {"the install folder itself", {"-betadir", installFolder}, kExitFailure,
+         Text(res::kStrBetaSameDir), ""},
+        {"a folder of its own", {"-betadir", beta}, kExitSuccess, "", beta},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(logPath);
+        Definitions("version~5 beta\n" + ServeUpdater("Fantasy", "files/fantasy.exe"), true);
+        std::vector<std::string> args = {"-unattended", "-betachannel"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ConsoleResult r = RunConsole(args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        std::string remembered;
+        auto key = tp.registry->CreateKey(Text(res::kStrRegistryKey));
+        ASSERT_TRUE(key);
+        if (!key->QueryValue("BetaInstallDir", remembered, 261)) remembered.clear();
+        EXPECT_EQ(remembered, c.remembered);
+        std::vector<test::UpdaterRun> runs = Runs();
+        ASSERT_EQ(runs.size(), c.code == kExitSuccess ? 1u : 0u);
+        if (!runs.empty()) {
+            EXPECT_EQ(runs[0].Env("InstallFlags"), "Beta");
+            EXPECT_EQ(runs[0].Env("InstallPathOverride"), beta);
+            EXPECT_TRUE(fs::is_directory(beta));
+        }
+    }
+}
+
+TEST_F(ConsoleModeTest, AnUpdaterThatCannotStartFailsTheRunAndKeepsTheFiles) {
+    tp.processes->SetEnvironmentVariable("FABLEWRIGHT_WINE", "/nonexistent/wine");
+    Definitions("version~4\n" + ServeFile("Sci Fi", "files/scifi.exe",
+                                          std::string("MZ\0\0not a program", 18)) +
+                ServeUpdater("Fantasy", "files/fantasy.exe"));
+    ConsoleResult r = RunConsole({"-unattended"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find(ConsoleLines(Format(Text(res::kStrUpdaterNotStarted),
+                                             TempPath("scifi.exe")))),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(Runs().empty());  // the next one is not started behind its back
+    EXPECT_TRUE(fs::exists(TempPath("scifi.exe")));
+    EXPECT_TRUE(fs::exists(TempPath("fantasy.exe")));
+}
+
+TEST_F(ConsoleModeTest, NotInstalledFailsWithTheWindowsText) {
+    tp.ClearRegistry();
+    ConsoleResult r = RunConsole({"-quietcheck"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, Text(res::kStrNotInstalled) + "\n");
+    EXPECT_TRUE(server->Requests().empty());
+}
+
+// Percentages come at most once a second of the program's clock, which here moves 400 ms with
+// every pass of the message pump.
+TEST_F(ConsoleModeTest, DownloadProgressIsPrintedAtMostOncePerSecond) {
+    Definitions("version~4\n" + UpdateLine("Fantasy", "files/fantasy.exe", 300000));
+    long pumps = 0;
+    ConsoleResult r = RunConsole({"-unattended"}, {}, [&] {
+        ++pumps;
+        tp.system.tick += 400;
+    });
+    std::vector<int> percents;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string prefix = "Downloading fantasy.exe... ";
+        if (line.rfind(prefix, 0) == 0) percents.push_back(std::stoi(line.substr(prefix.size())));
+    }
+    ASSERT_FALSE(percents.empty()) << r.out;
+    EXPECT_LE(static_cast<long>(percents.size()), pumps * 400 / 1000 + 1);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_LT(percents.size(), 50u);  // far fewer than the bar's changes
+}
+
+TEST(ConsoleOptionsTest, SwitchesAndValuesAreReadAsTheDialogReadsItsOptions) {
+    struct Case {
+        std::vector<const char*> args;
+        ConsoleMode mode;
+        bool beta;
+        std::optional<std::string> betaDir;
+    };
+    const Case cases[] = {
+        {{"p"}, ConsoleMode::kWindow, false, {}},
+        {{"p", "-quietcheck"}, ConsoleMode::kQuietCheck, false, {}},
+        {{"p", "-unattended", "-betachannel", "-betadir", "/b"}, ConsoleMode::kUnattended, true,
+         "/b"},
+        {{"p", "-server", "-quietcheck"}, ConsoleMode::kWindow, false, {}},  // a server's name
+        {{"p", "-unattended", "-betadir"}, ConsoleMode::kUnattended, false, {}},
+        {{"p", "-betadir", "-unattended"}, ConsoleMode::kWindow, false, "-unattended"},
+    };
+    for (const Case& c : cases) {
+        ConsoleOptions o = ScanConsoleOptions(static_cast<int>(c.args.size()), c.args.data());
+        EXPECT_EQ(o.mode, c.mode);
+        EXPECT_EQ(o.betaChannel, c.beta);
+        EXPECT_EQ(o.betaDir, c.betaDir);
+    }
+}
+
+}  // namespace
+}  // namespace fw
