@@ -401,6 +401,9 @@ TEST(TransferNamesTest, SourceAddresses) {
         {"see http://h/http://z.exe", true, "see h", "z.exe", "z.exe"},
         {"http://nohost", true, "", "nohost", "nohost"},
         {"HTTP://h/u.exe", false, "", "HTTP://h/u.exe", "u.exe"},
+        {"https://h:8443/x/y.exe", true, "https://h:8443", "x/y.exe", "y.exe"},
+        {"HTTPS://h/see/http://z.exe", true, "https://h", "see/http://z.exe", "z.exe"},
+        {"see https://h/z.exe", false, "", "see https://h/z.exe", "z.exe"},
     };
     for (const Case& c : cases) {
         UpdaterSource s = SplitSourceUrl(c.source);
