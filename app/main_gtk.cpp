@@ -1,6 +1,8 @@
 // The Linux desktop program: the portable dialog on the GTK host with the POSIX services.
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "app/app.h"
 #include "platform/curl/http_client_curl.h"
@@ -17,7 +19,13 @@ int main(int argc, char** argv) {
     }
     fw::GtkBackend ui;
     fw::GtkSystem system;
+#ifdef FW_DEMO_AUTHORITY_VARIABLE
+    // Only the demo's build (app/CMakeLists.txt) reads this.
+    const char* demoAuthority = std::getenv(FW_DEMO_AUTHORITY_VARIABLE);
+    fw::CurlHttpClient http(demoAuthority != nullptr ? demoAuthority : "");
+#else
     fw::CurlHttpClient http;
+#endif
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses processes;
