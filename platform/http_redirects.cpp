@@ -164,6 +164,11 @@ std::optional<RedirectTarget> ResolveRedirect(const ServerAddress& from, std::st
         location.remove_suffix(1);
     }
     if (location.empty()) return std::nullopt;
+    // What goes into the next request line must not bring lines or controls of its own.
+    for (char c : location) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return std::nullopt;
+    }
     RedirectTarget target{from, {}};
     std::string_view scheme;
     if (StartsWithNoCase(location, "https://")) {

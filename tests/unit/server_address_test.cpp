@@ -65,6 +65,7 @@ TEST(ServerAddressTest, WhereARedirectLeads) {
         {"sibling.exe", true, "https://a:4443", "dir/sibling.exe"},
         {" /spaced ", true, "https://a:4443", "spaced"},
         {"ftp://b/x", false, "", ""},
+        {"/a\r\nX-Injected: 1", false, "", ""},
         {"http://user@b/x", false, "", ""},
         {"", false, "", ""},
     };
