@@ -18,12 +18,10 @@ bool IsRedirect(int code) {
     return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
 }
 
-std::optional<ServerAddress> ParseServerNoCase(std::string_view text) {
-    std::optional<ServerAddress> address = ParseServerAddress(text);
-    if (address) {
-        for (char& c : address->host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return address;
+// Host names are compared in lower case, so that a redirect to the same server in other letters
+// keeps its connection.
+void LowerHost(ServerAddress& address) {
+    for (char& c : address.host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 class FollowingRequest : public HttpRequest {
@@ -52,9 +50,7 @@ public:
             }
             std::optional<RedirectTarget> target = ResolveRedirect(address, object, location);
             if (!target || (address.secure && !target->server.secure)) return true;
-            for (char& c : target->server.host) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
+            LowerHost(target->server);
             if (code != 307 && code != 308 && verb != "GET") {
                 verb = "GET";
                 keptHeaders.clear();
@@ -137,9 +133,10 @@ public:
     explicit FollowingSession(std::shared_ptr<HttpSession> inner) : inner(std::move(inner)) {}
 
     std::unique_ptr<HttpConnection> Connect(std::string_view host) override {
-        std::optional<ServerAddress> address = ParseServerNoCase(host);
+        std::optional<ServerAddress> address = ParseServerAddress(host);
         std::unique_ptr<HttpConnection> connection = inner->Connect(host);
         if (!connection || !address) return connection;
+        LowerHost(*address);
         try {
             return std::make_unique<FollowingConnection>(inner, std::move(connection),
                                                          std::move(*address));

@@ -100,7 +100,8 @@ public:
                                     c.body.empty() ? nullptr : c.body.data(),
                                     static_cast<DWORD>(c.body.size()));
         }, whileWaiting);
-        failure = IsIdentityError(state->error) ? HttpFailure::kServerIdentity : HttpFailure::kOther;
+        failure = IsIdentityError(state->error) ? HttpFailure::kServerIdentity
+                                                : HttpFailure::kOther;
         if (!sent) return false;
         // A server that closes the connection without answering leaves no status line, yet
         // the send counts as done (Wine takes it for a bare HTTP/0.9 reply): that is a failed

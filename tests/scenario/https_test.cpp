@@ -25,7 +25,8 @@ protected:
     void CheckAndDownload(std::vector<std::string> extraArgs = {}) {
         Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
             w.Click(res::kIdCheck);
-            if (dlg.workflowState == WorkflowState::Listed && !w.Items(res::kIdUpdateList).empty()) {
+            bool listed = dlg.workflowState == WorkflowState::Listed;
+            if (listed && !w.Items(res::kIdUpdateList).empty()) {
                 w.Click(res::kIdDownload);
             }
             finalState = dlg.workflowState;

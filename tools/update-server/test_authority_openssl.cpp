@@ -56,14 +56,13 @@ Certificate NewCertificate(EVP_PKEY* key, const char* commonName, long fromDays,
     std::uint64_t number = 0;
     for (unsigned char byte : serial) number = (number << 8) | byte;
     X509_NAME* name = X509_get_subject_name(c);
+    const auto* organization = reinterpret_cast<const unsigned char*>("Fablewright Tests");
     bool ok = X509_set_version(c, 2) == 1 &&
               ASN1_INTEGER_set_uint64(X509_get_serialNumber(c), number) == 1 &&
               X509_gmtime_adj(X509_getm_notBefore(c), fromDays * kDay) != nullptr &&
               X509_gmtime_adj(X509_getm_notAfter(c), toDays * kDay) != nullptr &&
               X509_set_pubkey(c, key) == 1 &&
-              X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                                         reinterpret_cast<const unsigned char*>("Fablewright Tests"),
-                                         -1, -1, 0) == 1 &&
+              X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, organization, -1, -1, 0) == 1 &&
               X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                          reinterpret_cast<const unsigned char*>(commonName), -1,
                                          -1, 0) == 1 &&
