@@ -66,7 +66,7 @@ UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
         std::size_t slash = rest.find('/');
         std::string server(rest.substr(0, slash));
         std::string object(slash == std::string_view::npos ? "" : rest.substr(slash + 1));
-        return {true, std::string(kSecureScheme) + server, std::move(object)};
+        return {true, std::move(server), std::move(object), true};
     }
     constexpr std::string_view kScheme = "http://";
     if (sourceUrl.find(kScheme) == std::string_view::npos) {
@@ -105,11 +105,11 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     }
 
     UpdaterSource source = SplitSourceUrl(sourceUrl);
+    std::string server = source.secure ? "https://" + source.server : source.server;
     std::unique_ptr<HttpConnection> extraConnection;
     HttpConnection* connection = serverConnection.get();
-    if (source.absolute &&
-        !(serverConnection && SameServer(source.server, serverConnection->Host()))) {
-        if (internetSession) extraConnection = internetSession->Connect(source.server);
+    if (source.absolute && !(serverConnection && SameServer(server, serverConnection->Host()))) {
+        if (internetSession) extraConnection = internetSession->Connect(server);
         connection = extraConnection.get();
     }
     std::unique_ptr<HttpRequest> request;
