@@ -38,7 +38,17 @@ public:
 
     bool Send(std::string_view headers, std::string_view body,
               const WaitCallback& whileWaiting) override {
-        if (!current->Send(headers, body, whileWaiting)) return false;
+        if (!current || !current->Send(headers, body, whileWaiting)) return false;
+        try {
+            return FollowFrom(headers, body, whileWaiting);
+        } catch (...) {
+            current.reset();  // no request stands half followed
+            return false;
+        }
+    }
+
+    bool FollowFrom(std::string_view headers, std::string_view body,
+                    const WaitCallback& whileWaiting) {
         std::string keptHeaders(headers);
         std::string keptBody(body);
         for (int followed = 0; followed < kMaxRedirects; ++followed) {
