@@ -4,17 +4,22 @@
 #   ./demo.sh --auto   (or without a display) the window runs under Xvfb and is driven by the
 #                      keyboard through every step; a screenshot of each step is saved
 #   ./demo.sh --auto --beta   the same with the beta channel and its installation folder
+#   ./demo.sh --https  the server speaks TLS with a certificate from an authority made for this
+#                      run; the demo's own build of the program (fablewright-update-demo) trusts
+#                      that authority, the program itself never does
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
 
 auto=0
 beta=0
+https=0
 for arg in "$@"; do
   case "$arg" in
     --auto) auto=1 ;;
     --beta) beta=1 ;;
-    *) echo "usage: $0 [--auto] [--beta]" >&2; exit 2 ;;
+    --https) https=1 ;;
+    *) echo "usage: $0 [--auto] [--beta] [--https]" >&2; exit 2 ;;
   esac
 done
 [ -z "${DISPLAY:-}" ] && auto=1
@@ -22,8 +27,8 @@ done
 ./scripts/install-deps.sh
 if [ -z "${DEMO_BUILD_DIR:-}" ]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target fablewright-update fablewright-update-server \
-    fablewright-sample >/dev/null
+  cmake --build --preset release --target fablewright-update fablewright-update-demo \
+    fablewright-update-server fablewright-sample >/dev/null
 fi
 bin=${DEMO_BUILD_DIR:-$root/build/release}
 
@@ -40,17 +45,27 @@ faults=()
 for f in "$work"/server/files/*; do
   faults+=(--fault "/files/$(basename "$f"):rate=1500000")
 done
+tls=()
+# The authority's key never leaves the server process; only its certificate is written here.
+[ "$https" -eq 1 ] && tls=(--authority-out "$work/authority.pem" --tls trusted)
 "$bin/tools/update-server/fablewright-update-server" --root "$work/server" --port 0 \
-  --port-file "$work/port" --log "$work/requests.log" "${faults[@]}" &
+  --port-file "$work/port" --log "$work/requests.log" "${faults[@]}" "${tls[@]}" &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 port=$(cat "$work/port")
-server="127.0.0.1:$port"
 export FABLEWRIGHT_REGISTRY="$work/registry.reg"
-app=("$bin/app/fablewright-update" -server "$server" -infoserver "$server")
+if [ "$https" -eq 1 ]; then
+  # The certificate names localhost.
+  server="https://localhost:$port"
+  export FABLEWRIGHT_DEMO_AUTHORITY="$work/authority.pem"
+  app=("$bin/app/fablewright-update-demo" -server "$server" -infoserver "$server")
+else
+  server="127.0.0.1:$port"
+  app=("$bin/app/fablewright-update" -server "$server" -infoserver "$server")
+fi
 
 echo "Sample installation: $work/Fablewright"
-echo "Update server:       http://$server/ (serving $work/server)"
+echo "Update server:       ${server/#127/http://127}/ (serving $work/server)"
 
 if [ "$auto" -eq 0 ]; then
   "${app[@]}"

@@ -47,6 +47,7 @@ smoke() {
 }
 smoke gui-smoke --auto
 smoke gui-smoke-beta --auto --beta
+smoke gui-smoke-https --auto --https
 
 echo "== the Windows build under Wine"
 .ci/windows.sh

@@ -14,12 +14,19 @@ mkdir -p "$build"
 
 step() { printf '\n== %s (%ds)\n' "$1" "$SECONDS"; }
 
-server_pid= xvfb_pid= gui_pid=
+server_pid= xvfb_pid= gui_pid= trusted_authority=
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 cleanup() {
   [ -n "$gui_pid" ] && kill "$gui_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  # The run's test authority leaves the machine's trust store with the run.
+  if [ -n "$trusted_authority" ]; then
+    $sudo rm -f "$trusted_authority"
+    $sudo update-ca-certificates --fresh >/dev/null 2>&1 || true
+  fi
 }
 trap cleanup EXIT
 
@@ -53,13 +60,21 @@ rm -rf "$served" && mkdir -p "$served/UpDefs"
 printf 'one\r\ntwo\n\r\nlast' > "$served/UpDefs/lines.txt"
 : > "$served/UpDefs/empty.txt"
 if [ -n "$server" ] && [ -x "$server" ]; then
-  rm -f "$build/server.port" "$build/control.port"
+  rm -f "$build/server.port" "$build/control.port" "$build/test-authority.pem"
   # The control port lets the scenario tests make servers of their own in this process, for
-  # folders they name by their Windows paths inside the prefix.
+  # folders they name by their Windows paths inside the prefix. Their TLS certificates come
+  # from an authority the server makes for this run; its key stays in that process.
   "$server" --root "$served" --port 0 --port-file "$build/server.port" \
-    --control "$build/control.port" --wine-prefix "$WINEPREFIX" >"$build/server.log" 2>&1 &
+    --control "$build/control.port" --wine-prefix "$WINEPREFIX" \
+    --authority-out "$build/test-authority.pem" >"$build/server.log" 2>&1 &
   server_pid=$!
   for _ in $(seq 50); do [ -s "$build/control.port" ] && break; sleep 0.1; done
+  # WinInet under Wine trusts the host's store, read afresh by every program.
+  if [ -s "$build/test-authority.pem" ]; then
+    trusted_authority=/usr/local/share/ca-certificates/fablewright-test-run-$$.crt
+    $sudo cp "$build/test-authority.pem" "$trusted_authority"
+    $sudo update-ca-certificates >/dev/null
+  fi
   export FW_TEST_SERVER_PORT_FILE=$build/server.port
   FW_TEST_SERVER_CONTROL_PORT=$(cat "$build/control.port" 2>/dev/null || true)
   [ -n "$FW_TEST_SERVER_CONTROL_PORT" ] && export FW_TEST_SERVER_CONTROL_PORT

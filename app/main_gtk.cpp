@@ -2,7 +2,9 @@
 // on the console host for "-quietcheck" and "-unattended", which need no display.
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "app/app.h"
 #include "app/console_mode.h"
@@ -38,7 +40,13 @@ int main(int argc, char** argv) {
     }
     fw::GtkBackend ui;
     fw::GtkSystem system;
+#ifdef FW_DEMO_AUTHORITY_VARIABLE
+    // Only the demo's build (app/CMakeLists.txt) reads this.
+    const char* demoAuthority = std::getenv(FW_DEMO_AUTHORITY_VARIABLE);
+    fw::CurlHttpClient http(demoAuthority != nullptr ? demoAuthority : "");
+#else
     fw::CurlHttpClient http;
+#endif
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses processes;

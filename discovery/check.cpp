@@ -46,7 +46,12 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
     request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
     if (!request) return fail(res::kStrUnavailable, -1);
-    if (!request->Send()) return fail(res::kStrUnavailable, -2);
+    if (!request->Send()) {
+        if (request->LastFailure() == HttpFailure::kServerIdentity) {
+            return fail(res::kStrServerIdentity, updateServer);
+        }
+        return fail(res::kStrUnavailable, -2);
+    }
     int status = 0;
     if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
     if (status != 200) {

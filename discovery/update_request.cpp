@@ -4,6 +4,7 @@
 
 #include "discovery/file_version.h"
 #include "platform/ui/format.h"
+#include "res/resource.h"
 #include "session/update_downloader_dlg.h"
 
 namespace fw {
@@ -77,7 +78,14 @@ void CUpdateDownloaderDlg::SendUpdateRequest(bool beta) {
     std::unique_ptr<HttpRequest> request = connection->OpenRequest("POST", infoPath);
     if (!request) return;
     int status = 0;
-    if (!request->Send(headers, body) || !request->QueryStatusCode(status) || status != 200) return;
+    if (!request->Send(headers, body)) {
+        // Nothing was sent to a server that could not show who it is; the user should know.
+        if (request->LastFailure() == HttpFailure::kServerIdentity) {
+            ShowMessage(*this, res::kStrNote, MB_OK, res::kStrInfoServerIdentity, infoServer);
+        }
+        return;
+    }
+    if (!request->QueryStatusCode(status) || status != 200) return;
     std::string line;
     std::size_t discarded = 0;
     while (request->ReadLine(line) == ReadStatus::kOk) {

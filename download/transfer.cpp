@@ -6,6 +6,7 @@
 
 #include "download/checksum.h"
 #include "platform/path.h"
+#include "platform/server_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
@@ -61,6 +62,15 @@ std::string UpdaterFileName(std::string_view sourceUrl) {
 }
 
 UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
+    constexpr std::string_view kSecureScheme = "https://";
+    if (sourceUrl.size() > kSecureScheme.size() &&
+        EqualsNoCase(sourceUrl.substr(0, kSecureScheme.size()), kSecureScheme)) {
+        std::string_view rest = sourceUrl.substr(kSecureScheme.size());
+        std::size_t slash = rest.find('/');
+        std::string server(rest.substr(0, slash));
+        std::string object(slash == std::string_view::npos ? "" : rest.substr(slash + 1));
+        return {true, std::move(server), std::move(object), true};
+    }
     constexpr std::string_view kScheme = "http://";
     if (sourceUrl.find(kScheme) == std::string_view::npos) {
         return {false, {}, std::string(sourceUrl)};
@@ -98,11 +108,11 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     }
 
     UpdaterSource source = SplitSourceUrl(sourceUrl);
+    std::string server = source.secure ? "https://" + source.server : source.server;
     std::unique_ptr<HttpConnection> extraConnection;
     HttpConnection* connection = serverConnection.get();
-    if (source.absolute &&
-        !(serverConnection && EqualsNoCase(source.server, serverConnection->Host()))) {
-        if (internetSession) extraConnection = internetSession->Connect(source.server);
+    if (source.absolute && !(serverConnection && SameServer(server, serverConnection->Host()))) {
+        if (internetSession) extraConnection = internetSession->Connect(server);
         connection = extraConnection.get();
     }
     std::unique_ptr<HttpRequest> request;
@@ -138,7 +148,9 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     };
     int code = 0;
     if (!request->Send({}, {}, whileWaiting) || !request->QueryStatusCode(code)) {
-        ShowMessage(*this, res::kStrError, MB_OK, res::kStrDownloadFailed, title);
+        bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
+        ShowMessage(*this, res::kStrError, MB_OK,
+                    identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed, title);
         file->Close();
         return finish();
     }

@@ -14,12 +14,14 @@ bool IsSafeUpdaterFileName(std::string_view name, bool windowsRules);
 // The file name of an updater: the part of `sourceUrl` after its last "/", or all of it.
 std::string UpdaterFileName(std::string_view sourceUrl);
 
-// Where an absolute address ("http://server/object") points. `absolute` is false for an object
-// path on the update server, which is then `object` unchanged.
+// Where an absolute address ("http://server/object", or "https://server/object" with `secure`)
+// points. `absolute` is false for an object path on the update server, which is then `object`
+// unchanged.
 struct UpdaterSource {
     bool absolute = false;
     std::string server;
     std::string object;
+    bool secure = false;
 };
 UpdaterSource SplitSourceUrl(std::string_view sourceUrl);
 

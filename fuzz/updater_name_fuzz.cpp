@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fw::UpdaterSource source = fw::SplitSourceUrl(sourceUrl);
     if (!source.absolute) {
-        FW_FUZZ_CHECK(source.object == sourceUrl && source.server.empty());
+        FW_FUZZ_CHECK(source.object == sourceUrl && source.server.empty() && !source.secure);
     } else {
         FW_FUZZ_CHECK(source.server.find('/') == std::string::npos);
         FW_FUZZ_CHECK(source.server.find("http://") == std::string::npos);

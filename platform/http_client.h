@@ -2,6 +2,11 @@
 // The HTTP client layer: sessions, connections and requests. Every operation reports failure
 // through its result and none throws. A handle closes itself when its owner lets go of it, and
 // handles may be let go of in any order.
+//
+// A server is named as platform/server_address.h reads it: "https://host[:port]" goes over TLS
+// with the server's certificate and name always checked, "http://host[:port]" or a bare
+// "host[:port]" in plain text. Each host's session follows redirects through FollowRedirects
+// (platform/http_redirects.h), so that every host keeps the same rules.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +34,12 @@ inline constexpr std::size_t kMaxDefinitionsBytes = 16u * 1024u * 1024u;
 inline constexpr long kConnectTimeoutSeconds = 30;
 inline constexpr long kStallTimeoutSeconds = 60;
 
+// Why an operation failed, as far as the host can tell.
+enum class HttpFailure {
+    kOther,           // unreachable, timed out, broken off, given up, or not told apart
+    kServerIdentity,  // the TLS handshake failed or the server's certificate did not verify
+};
+
 class HttpRequest {
 public:
     virtual ~HttpRequest() = default;
@@ -42,12 +53,16 @@ public:
     // Up to `size` bytes of the body: the count read, 0 at the end, -1 on failure.
     virtual std::ptrdiff_t ReadBlock(void* buffer, std::size_t size,
                                      const WaitCallback& whileWaiting = {}) = 0;
+    // Why the last operation that failed did so.
+    virtual HttpFailure LastFailure() const { return HttpFailure::kOther; }
+    // After Send: the Location header of the answer; false when it has none.
+    virtual bool QueryLocation(std::string& /*location*/) { return false; }
 };
 
 class HttpConnection {
 public:
     virtual ~HttpConnection() = default;
-    // The host text the connection was opened for, as given (possibly with ":port").
+    // The text the connection was opened for, as given (possibly with a scheme and ":port").
     virtual const std::string& Host() const = 0;
     // `verb` is "GET" or "POST"; `objectName` is a path without a leading "/". The request goes
     // out as HTTP/1.0. Returns nullptr when no request can be opened.
@@ -58,7 +73,7 @@ public:
 class HttpSession {
 public:
     virtual ~HttpSession() = default;
-    // `host` is a host name, optionally followed by ":port" (port 80 otherwise).
+    // `host` names the server as ParseServerAddress reads it ("https://name:port", "name").
     // Returns nullptr when no connection can be made.
     virtual std::unique_ptr<HttpConnection> Connect(std::string_view host) = 0;
 };

@@ -76,5 +76,8 @@ inline constexpr int kStrBetaSameDir = 145;
 inline constexpr int kStrBetaCannotCreate = 146;
 inline constexpr int kStrBetaNotDir = 147;
 inline constexpr int kStrUpdaterNotStarted = 148;
+inline constexpr int kStrServerIdentity = 160;
+inline constexpr int kStrDownloadIdentity = 161;
+inline constexpr int kStrInfoServerIdentity = 162;
 
 }  // namespace fw::res

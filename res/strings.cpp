@@ -68,6 +68,14 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "installation of the beta version."},
     {148, "Unable to start the updater %s.\r\n\r\nClick Install to try again, or Exit to leave "
           "without installing the remaining updates."},
+    {160, "The identity of the update server %s could not be verified. Its certificate has "
+          "expired, names another server or comes from an authority this computer does not "
+          "trust. Please try again later."},
+    {161, "The identity of the server could not be verified while downloading %s. Its "
+          "certificate has expired, names another server or comes from an authority this "
+          "computer does not trust."},
+    {162, "The identity of the information server %s could not be verified, so the list of "
+          "installed templates was not sent to it."},
 };
 
 }  // namespace

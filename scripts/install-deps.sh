@@ -12,7 +12,8 @@ packages=(
 )
 # The Windows build and its tests under Wine need the cross compiler and Wine as well.
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64 wine64 wine fonts-wine)
+  # ca-certificates: the Windows tests trust their run's test authority through the host's store.
+  packages+=(g++-mingw-w64-x86-64 wine64 wine fonts-wine ca-certificates)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/http_redirects.h"
+#include "platform/server_address.h"
+
 namespace fw {
 
 // curl_global_init counts its callers, so every client object may start the library once.
@@ -49,55 +52,29 @@ struct HeaderListDeleter {
 struct SessionState {
     std::shared_ptr<CurlHttpClient::Library> library;
     std::string userAgent;
+    std::string authorityFile;  // empty: the system's store
 };
 
 struct ConnectionState {
     std::shared_ptr<SessionState> session;
     std::string host;     // as the caller gave it
-    std::string baseUrl;  // "http://name:port"
+    bool secure = false;
+    std::string baseUrl;  // "http://name:port" or "https://name:port"
 };
 
-bool IsHostNameChar(unsigned char c) {
-    return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_';
-}
-
-bool IsBracketedAddressChar(unsigned char c) {
-    return std::isxdigit(c) != 0 || c == ':' || c == '.';
-}
-
-// "name", "name:port" or "[v6-address]:port" to "http://name:port"; empty when the text cannot
-// name a server (it must not smuggle a user, path or second address into the address).
-std::string BaseUrlForHost(std::string_view host) {
-    std::string_view name;
-    std::string_view rest;
-    if (!host.empty() && host.front() == '[') {
-        std::size_t close = host.find(']');
-        if (close == std::string_view::npos || close < 2) return {};
-        name = host.substr(0, close + 1);
-        rest = host.substr(close + 1);
-        for (char c : name.substr(1, name.size() - 2)) {
-            if (!IsBracketedAddressChar(static_cast<unsigned char>(c))) return {};
-        }
-    } else {
-        std::size_t colon = host.find(':');
-        name = host.substr(0, colon);
-        rest = colon == std::string_view::npos ? std::string_view{} : host.substr(colon);
-        if (name.empty()) return {};
-        for (char c : name) {
-            if (!IsHostNameChar(static_cast<unsigned char>(c))) return {};
-        }
+// The results that mean the server could not show that it is the one we asked for.
+bool IsIdentityFailure(CURLcode code) {
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return true;
+    default:
+        return false;
     }
-    long port = 80;
-    if (!rest.empty()) {
-        if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6) return {};
-        port = 0;
-        for (char c : rest.substr(1)) {
-            if (c < '0' || c > '9') return {};
-            port = port * 10 + (c - '0');
-        }
-        if (port < 1 || port > 65535) return {};
-    }
-    return "http://" + std::string(name) + ":" + std::to_string(port);
 }
 
 // Bytes that cannot stand in a request line are escaped; everything else goes out as the
@@ -162,7 +139,10 @@ public:
         }
         // A transfer that ended before a complete status line and headers arrived never
         // reached the server or got no answer from it.
-        if (!headersDone || statusCode <= 0) return false;
+        if (!headersDone || statusCode <= 0) {
+            if (finished && IsIdentityFailure(result)) failure = HttpFailure::kServerIdentity;
+            return false;
+        }
         phase = Phase::kReceiving;
         return true;
     }
@@ -208,6 +188,14 @@ public:
         } catch (...) {
             return Break(line);
         }
+    }
+
+    HttpFailure LastFailure() const override { return failure; }
+
+    bool QueryLocation(std::string& value) override {
+        if (phase != Phase::kReceiving || !hasLocation) return false;
+        value = location;
+        return true;
     }
 
     std::ptrdiff_t ReadBlock(void* destination, std::size_t size,
@@ -305,10 +293,17 @@ private:
                   Set(CURLOPT_WRITEDATA, this) &&
                   Set(CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) &&
                   Set(CURLOPT_HEADERDATA, this);
+        // libcurl follows no redirect itself: the session's redirect rules do that for every
+        // host alike. The peer and its name are always checked.
+        ok = ok && Set(CURLOPT_FOLLOWLOCATION, 0L) && Set(CURLOPT_SSL_VERIFYPEER, 1L) &&
+             Set(CURLOPT_SSL_VERIFYHOST, 2L);
+        const std::string& authorities = connection->session->authorityFile;
+        if (ok && !authorities.empty()) ok = Set(CURLOPT_CAINFO, authorities.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
-        ok = ok && Set(CURLOPT_PROTOCOLS_STR, "http");
+        ok = ok && Set(CURLOPT_PROTOCOLS_STR, connection->secure ? "https" : "http");
 #else
-        ok = ok && Set(CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP));
+        ok = ok && Set(CURLOPT_PROTOCOLS, static_cast<long>(connection->secure ? CURLPROTO_HTTPS
+                                                                               : CURLPROTO_HTTP));
 #endif
         if (!ok) return false;
         if (sendsBody) {
@@ -364,6 +359,21 @@ private:
             }
             self->statusCode = code;
             self->headersDone = false;
+            self->hasLocation = false;
+        } else if (StartsWithNoCase(line, "location:")) {
+            std::string_view value = line.substr(9);
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+                value.remove_prefix(1);
+            }
+            while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) {
+                value.remove_suffix(1);
+            }
+            try {
+                self->location.assign(value);
+            } catch (...) {
+                return 0;
+            }
+            self->hasLocation = true;
         } else if (line == "\r\n" || line == "\n") {
             // An interim answer (1xx) is followed by the real one.
             if (self->statusCode >= 200) self->headersDone = true;
@@ -408,6 +418,9 @@ private:
     int statusCode = 0;
     bool finished = false;
     CURLcode result = CURLE_OK;
+    HttpFailure failure = HttpFailure::kOther;
+    bool hasLocation = false;
+    std::string location;
     bool paused = false;
     std::vector<char> buffer;
     std::size_t readPos = 0;
@@ -447,10 +460,10 @@ public:
     // server shows when the first request is sent.
     std::unique_ptr<HttpConnection> Connect(std::string_view host) override {
         try {
-            std::string baseUrl = BaseUrlForHost(host);
-            if (baseUrl.empty()) return nullptr;
-            auto connection = std::make_shared<ConnectionState>(
-                ConnectionState{state, std::string(host), std::move(baseUrl)});
+            std::optional<ServerAddress> address = ParseServerAddress(host);
+            if (!address) return nullptr;
+            auto connection = std::make_shared<ConnectionState>(ConnectionState{
+                state, std::string(host), address->secure, FormatServerAddress(*address)});
             return std::make_unique<CurlConnection>(std::move(connection));
         } catch (...) {
             return nullptr;
@@ -463,7 +476,8 @@ private:
 
 }  // namespace
 
-CurlHttpClient::CurlHttpClient() = default;
+CurlHttpClient::CurlHttpClient(std::string authorityFile)
+    : authorityFile(std::move(authorityFile)) {}
 CurlHttpClient::~CurlHttpClient() = default;
 
 bool CurlHttpClient::Startup() {
@@ -480,8 +494,9 @@ std::unique_ptr<HttpSession> CurlHttpClient::OpenSession(std::string_view userAg
     // A NUL would cut the user agent short inside libcurl.
     if (userAgent.find('\0') != std::string_view::npos) return nullptr;
     try {
-        auto state = std::make_shared<SessionState>(SessionState{library, std::string(userAgent)});
-        return std::make_unique<CurlSession>(std::move(state));
+        auto state = std::make_shared<SessionState>(
+            SessionState{library, std::string(userAgent), authorityFile});
+        return FollowRedirects(std::make_unique<CurlSession>(std::move(state)));
     } catch (...) {
         return nullptr;
     }

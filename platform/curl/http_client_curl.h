@@ -3,6 +3,7 @@
 // out as the caller pulls it, so a large body never sits in memory as a whole.
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/http_client.h"
@@ -11,7 +12,10 @@ namespace fw {
 
 class CurlHttpClient : public HttpClient {
 public:
-    CurlHttpClient();
+    // https servers must show a certificate from the system's store of authorities, or, when
+    // `authorityFile` names one, from that file instead. Only tests and the demo's own build
+    // name a file; the program never takes it from its command line or environment.
+    explicit CurlHttpClient(std::string authorityFile = {});
     ~CurlHttpClient() override;
     CurlHttpClient(const CurlHttpClient&) = delete;
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
@@ -24,6 +28,7 @@ public:
 
 private:
     std::shared_ptr<Library> library;
+    std::string authorityFile;
 };
 
 }  // namespace fw

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/http_redirects.h"
+#include "platform/server_address.h"
 #include "platform/win32/windows_win32.h"
 
 namespace fw {
@@ -59,7 +61,26 @@ struct CallState {
     std::string body;
     std::vector<char> buffer;
     DWORD got = 0;
+    DWORD error = 0;  // of a call that failed, taken on the thread that made it
 };
+
+// The errors that mean the server could not show that it is the one we asked for.
+bool IsIdentityError(DWORD error) {
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return true;
+    default:
+        return false;
+    }
+}
 
 class Win32HttpRequest : public HttpRequest {
 public:
@@ -79,6 +100,8 @@ public:
                                     c.body.empty() ? nullptr : c.body.data(),
                                     static_cast<DWORD>(c.body.size()));
         }, whileWaiting);
+        failure = IsIdentityError(state->error) ? HttpFailure::kServerIdentity
+                                                : HttpFailure::kOther;
         if (!sent) return false;
         // A server that closes the connection without answering leaves no status line, yet
         // the send counts as done (Wine takes it for a bare HTTP/0.9 reply): that is a failed
@@ -96,6 +119,21 @@ public:
         }
         if (value > static_cast<DWORD>(INT_MAX)) return false;
         code = static_cast<int>(value);
+        return true;
+    }
+
+    HttpFailure LastFailure() const override { return failure; }
+
+    bool QueryLocation(std::string& location) override {
+        DWORD size = 0;
+        HttpQueryInfoA(request->get(), HTTP_QUERY_LOCATION, nullptr, &size, nullptr);
+        if (size == 0 || size > kMaxLineBytes) return false;
+        std::string value(size, '\0');
+        if (!HttpQueryInfoA(request->get(), HTTP_QUERY_LOCATION, value.data(), &size, nullptr)) {
+            return false;
+        }
+        value.resize(std::min<std::size_t>(size, value.size()));
+        location = value.c_str();
         return true;
     }
 
@@ -167,9 +205,14 @@ private:
                      const WaitCallback& whileWaiting) {
         state->raw = request->get();
         if (state->raw == nullptr) return false;  // given up on earlier
-        if (!whileWaiting) return call(*state) != FALSE;
+        auto callKeepingError = [state, call] {
+            BOOL ok = call(*state);
+            if (!ok) state->error = GetLastError();
+            return ok;
+        };
+        if (!whileWaiting) return callKeepingError() != FALSE;
         try {
-            std::packaged_task<BOOL()> task([state, call] { return call(*state); });
+            std::packaged_task<BOOL()> task(callKeepingError);
             std::future<BOOL> result = task.get_future();
             std::thread worker(std::move(task));
             while (result.wait_for(kWaitSlice) != std::future_status::ready) {
@@ -203,14 +246,15 @@ private:
     }
 
     std::shared_ptr<InternetHandle> request;
+    HttpFailure failure = HttpFailure::kOther;
     std::string pending;    // bytes read from the network and not yet handed out, from `start`
     std::size_t start = 0;
 };
 
 class Win32HttpConnection : public HttpConnection {
 public:
-    Win32HttpConnection(std::string host, std::shared_ptr<InternetHandle> connection)
-        : host(std::move(host)), connection(std::move(connection)) {}
+    Win32HttpConnection(std::string host, bool secure, std::shared_ptr<InternetHandle> connection)
+        : host(std::move(host)), secure(secure), connection(std::move(connection)) {}
 
     const std::string& Host() const override { return host; }
 
@@ -218,9 +262,12 @@ public:
                                              std::string_view objectName) override {
         std::string v(verb);
         std::string object(objectName);
-        HINTERNET handle =
-            HttpOpenRequestA(connection->get(), v.c_str(), object.c_str(), "HTTP/1.0", nullptr,
-                             nullptr, INTERNET_FLAG_EXISTING_CONNECT, 1);
+        // Redirects are followed by the session's rules, the same on every host; WinInet's own
+        // would go on from https to http.
+        DWORD flags = INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_NO_AUTO_REDIRECT |
+                      (secure ? INTERNET_FLAG_SECURE : 0);
+        HINTERNET handle = HttpOpenRequestA(connection->get(), v.c_str(), object.c_str(),
+                                            "HTTP/1.0", nullptr, nullptr, flags, 1);
         if (handle == nullptr) return nullptr;
         return std::make_unique<Win32HttpRequest>(
             std::make_shared<InternetHandle>(handle, connection));
@@ -228,6 +275,7 @@ public:
 
 private:
     std::string host;
+    bool secure;
     std::shared_ptr<InternetHandle> connection;
 };
 
@@ -237,14 +285,14 @@ public:
         : session(std::move(session)) {}
 
     std::unique_ptr<HttpConnection> Connect(std::string_view hostText) override {
-        std::string host;
-        unsigned short port = 0;
-        if (!SplitHostPort(hostText, host, port)) return nullptr;
-        HINTERNET handle = InternetConnectA(session->get(), host.c_str(), port, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, 1);
+        std::optional<ServerAddress> address = ParseServerAddress(hostText);
+        if (!address) return nullptr;
+        HINTERNET handle = InternetConnectA(session->get(), address->host.c_str(), address->port,
+                                            nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
         if (handle == nullptr) return nullptr;
         return std::make_unique<Win32HttpConnection>(
-            std::string(hostText), std::make_shared<InternetHandle>(handle, session));
+            std::string(hostText), address->secure,
+            std::make_shared<InternetHandle>(handle, session));
     }
 
 private:
@@ -254,23 +302,11 @@ private:
 }  // namespace
 
 bool SplitHostPort(std::string_view text, std::string& host, unsigned short& port) {
-    std::size_t colon = text.rfind(':');
-    if (colon == std::string_view::npos) {
-        host = std::string(text);
-        port = INTERNET_DEFAULT_HTTP_PORT;
-        return !host.empty();
-    }
-    std::string_view digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5) return false;
-    unsigned value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10u + static_cast<unsigned>(c - '0');
-    }
-    if (value == 0 || value > 65535u) return false;
-    host = std::string(text.substr(0, colon));
-    port = static_cast<unsigned short>(value);
-    return !host.empty();
+    std::optional<ServerAddress> address = ParseServerAddress(text);
+    if (!address) return false;
+    host = address->host;
+    port = address->port;
+    return true;
 }
 
 Win32HttpClient::~Win32HttpClient() {
@@ -298,7 +334,8 @@ std::unique_ptr<HttpSession> Win32HttpClient::OpenSession(std::string_view userA
     SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutSeconds);
     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutSeconds);
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutSeconds);
-    return std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr));
+    return FollowRedirects(
+        std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr)));
 }
 
 }  // namespace fw

@@ -26,8 +26,8 @@ private:
     bool socketsStarted = false;
 };
 
-// Splits "host[:port]" into the host and the port (80 without one); false when the port is not
-// a number from 1 to 65535.
+// Splits "[scheme://]host[:port]" into the host and the port (80, or 443 for https, without one);
+// false when the text names no server (ParseServerAddress).
 bool SplitHostPort(std::string_view text, std::string& host, unsigned short& port);
 
 }  // namespace fw

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tools/update-server/test_authority.h"
 #include "tools/update-server/update_server.h"
 
 namespace fw {
@@ -416,6 +417,50 @@ TEST_F(CurlClientTest, HostTextIsCheckedAndKept) {
         ASSERT_NE(kept, nullptr);
         EXPECT_EQ(kept->Host(), good);
     }
+}
+
+// The program's own client trusts the system's store alone: a test authority counts only for a
+// client that was given its file.
+TEST(CurlTlsTest, OnlyTheSystemsOrTheGivenAuthoritiesAreTrusted) {
+    test::TempDir dir;
+    auto authority = TestAuthority::Create();
+    ASSERT_TRUE(authority);
+    std::string authorityFile = dir.Path("authority.pem");
+    ASSERT_TRUE(authority->WriteCertificate(authorityFile));
+    dir.Write("a.txt", "over TLS\n");
+    UpdateServer server(dir.path());
+    server.UseTls(ServerCertificate::kTrusted, authority);
+    ASSERT_TRUE(server.Start());
+    for (const std::string& file : {std::string(), authorityFile}) {
+        SCOPED_TRACE(file);
+        CurlHttpClient client(file);
+        ASSERT_TRUE(client.Startup());
+        auto session = client.OpenSession(kUserAgent);
+        ASSERT_TRUE(session);
+        auto connection = session->Connect(server.HostText());
+        ASSERT_TRUE(connection);
+        auto request = connection->OpenRequest("GET", "a.txt");
+        ASSERT_TRUE(request);
+        bool sent = request->Send();
+        EXPECT_EQ(sent, !file.empty());
+        if (!sent) {
+            EXPECT_EQ(request->LastFailure(), HttpFailure::kServerIdentity);
+            continue;
+        }
+        std::string line;
+        EXPECT_EQ(request->ReadLine(line), ReadStatus::kOk);
+        EXPECT_EQ(line, "over TLS");
+    }
+    // Plain HTTP to a TLS port is no answer, and no identity question either.
+    CurlHttpClient client(authorityFile);
+    ASSERT_TRUE(client.Startup());
+    auto plain = client.OpenSession(kUserAgent)->Connect(server.HostText().substr(8));
+    ASSERT_TRUE(plain);
+    auto request = plain->OpenRequest("GET", "a.txt");
+    ASSERT_TRUE(request);
+    EXPECT_FALSE(request->Send());
+    EXPECT_EQ(request->LastFailure(), HttpFailure::kOther);
+    EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 }  // namespace

@@ -392,6 +392,7 @@ TEST(TransferNamesTest, SourceAddresses) {
         const char* server;
         const char* object;
         const char* fileName;
+        bool secure = false;
     };
     const Case cases[] = {
         {"files/a.exe", false, "", "files/a.exe", "a.exe"},
@@ -401,12 +402,16 @@ TEST(TransferNamesTest, SourceAddresses) {
         {"see http://h/http://z.exe", true, "see h", "z.exe", "z.exe"},
         {"http://nohost", true, "", "nohost", "nohost"},
         {"HTTP://h/u.exe", false, "", "HTTP://h/u.exe", "u.exe"},
+        {"https://h:8443/x/y.exe", true, "h:8443", "x/y.exe", "y.exe", true},
+        {"HTTPS://h/see/http://z.exe", true, "h", "see/http://z.exe", "z.exe", true},
+        {"see https://h/z.exe", false, "", "see https://h/z.exe", "z.exe"},
     };
     for (const Case& c : cases) {
         UpdaterSource s = SplitSourceUrl(c.source);
         EXPECT_EQ(s.absolute, c.absolute) << c.source;
         EXPECT_EQ(s.server, c.server) << c.source;
         EXPECT_EQ(s.object, c.object) << c.source;
+        EXPECT_EQ(s.secure, c.secure) << c.source;
         EXPECT_EQ(UpdaterFileName(c.source), c.fileName) << c.source;
     }
 }

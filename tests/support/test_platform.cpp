@@ -70,11 +70,13 @@ TestPlatform::~TestPlatform() { DeleteUserKeyTree(registryFile); }
 
 void TestPlatform::ClearRegistry() { DeleteUserKeyTree(registryFile); }
 #else
-TestPlatform::TestPlatform() : registryFile(dir.Path("registry.reg")) {
+TestPlatform::TestPlatform()
+    : authorityFile(dir.Path("test-authority.pem")), registryFile(dir.Path("registry.reg")) {
     registry = std::make_unique<PosixRegistry>(registryFile);
     files = std::make_unique<PosixFiles>();
 #ifdef FW_TEST_HAS_CURL
-    http = std::make_unique<CurlHttpClient>();
+    // libcurl reads the file when a TLS connection starts, so a test may write it later.
+    http = std::make_unique<CurlHttpClient>(authorityFile);
 #else
     http = std::make_unique<OfflineHttpClient>();
 #endif

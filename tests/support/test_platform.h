@@ -27,6 +27,9 @@ public:
     void ClearRegistry();
 
     TempDir dir;
+    // Where this test's certificate authority goes for the HTTP client to trust (POSIX; on
+    // Windows the run's authority is in the system's store, see .ci/windows.sh).
+    std::string authorityFile;
     StrictHeadlessBackend ui;
     HeadlessSystem system;
     std::string registryFile;

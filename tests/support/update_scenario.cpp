@@ -8,6 +8,9 @@
 #include "res/resource.h"
 #include "res/strings.h"
 #include "tests/support/pe_writer.h"
+#ifndef _WIN32
+#include "tools/update-server/test_authority.h"
+#endif
 
 namespace fw::test {
 namespace {
@@ -109,6 +112,19 @@ void UpdateScenario::Run(std::function<void(HeadlessWindow&, CUpdateDownloaderDl
     CUpdateDownloaderDlg dlg(*platform, static_cast<int>(argv.size()), argv.data());
     tp.ui.ScriptModal(res::kMainDialog, [&](HeadlessWindow& w) { script(w, dlg); });
     dlg.DoModal();
+}
+
+void UpdateScenario::UseTls(UpdateServer& target, ServerCertificate kind) {
+#ifndef _WIN32
+    if (!authority) {
+        authority = TestAuthority::Create();
+        ASSERT_TRUE(authority);
+        ASSERT_TRUE(authority->WriteCertificate(tp.authorityFile));
+    }
+#endif
+    target.Stop();
+    target.UseTls(kind, authority);
+    ASSERT_TRUE(target.Start(0));
 }
 
 int UpdateScenario::RequestsFor(const std::string& path) const {

@@ -53,6 +53,10 @@ protected:
     void Run(std::function<void(HeadlessWindow&, CUpdateDownloaderDlg&)> script,
              std::vector<std::string> extraArgs = {});
 
+    // Restarts `target` serving over TLS with a certificate of `kind` from this test's authority,
+    // which the program trusts.
+    void UseTls(UpdateServer& target, ServerCertificate kind = ServerCertificate::kTrusted);
+
     // Requests the server saw for `path`, e.g. "/files/a.exe".
     int RequestsFor(const std::string& path) const;
     // Where the program puts a download: joined as the host joins paths.
@@ -70,6 +74,7 @@ protected:
     std::unique_ptr<UpdateServer> server;
     std::unique_ptr<CountingHttpClient> counting;
     std::unique_ptr<Platform> platform;  // tp's, with the counting client
+    std::shared_ptr<const TestAuthority> authority;  // made by the first UseTls (POSIX)
 };
 
 }  // namespace fw::test

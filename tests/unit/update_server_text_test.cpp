@@ -71,6 +71,13 @@ TEST(UpdateServerTextTest, MalformedSwitchesAreRefused) {
     ASSERT_TRUE(spec);
     EXPECT_EQ(spec->first, "/a.exe");
     EXPECT_EQ(spec->second, Fault(500));
+    // A redirect's URL brings colons of its own; the path still ends before the switches.
+    auto moved = ParseFaultSpec("/d.txt:status=307,redirect=https://localhost:4443/d.txt");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->first, "/d.txt");
+    EXPECT_EQ(moved->second.redirect, "https://localhost:4443/d.txt");
+    EXPECT_EQ(FormatFaultSwitches(moved->second),
+              "status=307,redirect=https://localhost:4443/d.txt");
     EXPECT_EQ(FaultPathKey("//x/y"), "/x/y");
     EXPECT_EQ(FaultPathKey(""), "/");
 }

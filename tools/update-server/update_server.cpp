@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tools/update-server/server_posix.h"
+#include "tools/update-server/test_authority.h"
 
 namespace fw {
 namespace {
@@ -29,6 +30,34 @@ constexpr char kContentType[] = "application/octet-stream";
 bool IsAddedByLibrary(const std::string& name) {
     return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
            name == "LOCAL_PORT";
+}
+
+struct BioDeleter {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct CertificateDeleter {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct KeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+
+// A TLS server for the certificate and key; nullptr when they do not make one.
+std::unique_ptr<httplib::Server> NewTlsServer(const TestAuthority::Credentials& credentials) {
+    std::unique_ptr<BIO, BioDeleter> certificateText(BIO_new_mem_buf(
+        credentials.certificatePem.data(), static_cast<int>(credentials.certificatePem.size())));
+    std::unique_ptr<BIO, BioDeleter> keyText(BIO_new_mem_buf(
+        credentials.keyPem.data(), static_cast<int>(credentials.keyPem.size())));
+    if (!certificateText || !keyText) return nullptr;
+    std::unique_ptr<X509, CertificateDeleter> certificate(
+        PEM_read_bio_X509(certificateText.get(), nullptr, nullptr, nullptr));
+    std::unique_ptr<EVP_PKEY, KeyDeleter> key(
+        PEM_read_bio_PrivateKey(keyText.get(), nullptr, nullptr, nullptr));
+    if (!certificate || !key) return nullptr;
+    // The TLS context takes references of its own.
+    auto server = std::make_unique<httplib::SSLServer>(certificate.get(), key.get());
+    if (!server->is_valid()) return nullptr;
+    return server;
 }
 
 // What one answer sends: a file from the root, or a short text.
@@ -54,7 +83,16 @@ public:
         if (error || !fs::is_directory(root, error)) return false;
         server::IgnoreBrokenPipes();
 
-        auto created = std::make_unique<httplib::Server>();
+        std::unique_ptr<httplib::Server> created;
+        if (certificateKind == ServerCertificate::kNone) {
+            created = std::make_unique<httplib::Server>();
+        } else {
+            std::optional<TestAuthority::Credentials> credentials;
+            if (authority) credentials = authority->Issue(certificateKind);
+            if (!credentials) return false;
+            created = NewTlsServer(*credentials);
+            if (!created) return false;
+        }
         created->set_keep_alive_timeout(1);
         created->set_socket_options(server::SetListeningSocketOptions);
         auto handler = [this](const httplib::Request& request, httplib::Response& response) {
@@ -110,6 +148,12 @@ public:
     }
 
     bool Running() const { return http != nullptr; }
+    bool Secure() const { return certificateKind != ServerCertificate::kNone; }
+
+    void UseTls(ServerCertificate kind, std::shared_ptr<const TestAuthority> tlsAuthority) {
+        certificateKind = kind;
+        authority = std::move(tlsAuthority);
+    }
     int Port() const { return port; }
 
     void SetFault(std::string_view path, const ServerFault& fault) {
@@ -176,7 +220,11 @@ private:
             return;
         }
         Body body;
-        if (fault.status) {
+        if (fault.redirect) {
+            response.status = fault.status.value_or(302);
+            response.set_header("Location", *fault.redirect);
+            body.text = "Moved\n";
+        } else if (fault.status) {
             response.status = *fault.status;
             body.text = "Status " + std::to_string(*fault.status) + "\n";
         } else if (request.method == "POST") {
@@ -307,6 +355,8 @@ private:
 
     std::string rootText;
     std::string logFile;
+    ServerCertificate certificateKind = ServerCertificate::kNone;
+    std::shared_ptr<const TestAuthority> authority;
     fs::path root;
     std::unique_ptr<httplib::Server> http;
     std::thread listener;
@@ -332,7 +382,13 @@ void UpdateServer::Stop() { impl->Stop(); }
 bool UpdateServer::Running() const { return impl->Running(); }
 int UpdateServer::Port() const { return impl->Port(); }
 std::string UpdateServer::HostText() const {
+    // Certificates name "localhost": Wine's TLS does not check address names.
+    if (impl->Secure()) return "https://localhost:" + std::to_string(impl->Port());
     return "127.0.0.1:" + std::to_string(impl->Port());
+}
+
+void UpdateServer::UseTls(ServerCertificate kind, std::shared_ptr<const TestAuthority> authority) {
+    impl->UseTls(kind, std::move(authority));
 }
 
 void UpdateServer::SetFault(std::string_view path, const ServerFault& fault) {

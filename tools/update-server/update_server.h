@@ -36,13 +36,15 @@ struct ServerFault {
     bool drop = false;
     // Announce no length and follow the body with zero bytes that never end.
     bool endless = false;
+    // Answer with a redirect to this address (status 302 unless `status` says otherwise).
+    std::optional<std::string> redirect = std::nullopt;
 
     bool operator==(const ServerFault&) const = default;
 };
 
 // "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
-// rate=BYTES_PER_SECOND, length=N, drop, endless. PATH is split off at the last ':'. Nothing when the
-// text is malformed.
+// rate=BYTES_PER_SECOND, length=N, drop, endless, redirect=URL (a URL without ","). PATH is split
+// off at the last ':' after which the switches make sense. Nothing when the text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
 // The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.
 std::optional<ServerFault> ParseFaultSwitches(std::string_view switches);
@@ -51,6 +53,15 @@ std::optional<ServerFault> ParseFaultSwitches(std::string_view switches);
 std::string FormatFaultSwitches(const ServerFault& fault);
 // "/path": the key under which a path's fault is kept, with or without its leading "/".
 std::string FaultPathKey(std::string_view path);
+
+// The certificate a TLS server shows: one for "localhost" from the run's test authority, or one
+// that a client must refuse.
+enum class ServerCertificate { kNone, kTrusted, kOtherName, kExpired, kUnknownAuthority };
+// "none", "trusted", "other-name", "expired", "unknown-authority".
+std::string_view ServerCertificateName(ServerCertificate kind);
+std::optional<ServerCertificate> ParseServerCertificate(std::string_view name);
+
+class TestAuthority;  // tools/update-server/test_authority.h
 
 struct RecordedRequest {
     std::string method;       // "GET"
@@ -95,8 +106,13 @@ public:
     bool Running() const;
     // The port listened on; 0 before Start.
     int Port() const;
-    // "127.0.0.1:PORT", the host text to connect to.
+    // "127.0.0.1:PORT", the host text to connect to; "https://localhost:PORT" over TLS.
     std::string HostText() const;
+
+    // From the next Start on, serves over TLS with a certificate of `kind` from `authority`
+    // (kNone: plain HTTP again). A server in the native server program takes the authority of
+    // that program (its --authority-out) and ignores `authority`.
+    void UseTls(ServerCertificate kind, std::shared_ptr<const TestAuthority> authority = nullptr);
 
     // `path` is the request path, with or without its leading "/". The switches take effect
     // for requests that arrive afterwards.

@@ -32,7 +32,8 @@ void Answer(httplib::Response& response, int status, const std::string& text) {
 
 class UpdateServerControl::Impl {
 public:
-    explicit Impl(std::string winePrefix) : winePrefix(std::move(winePrefix)) {}
+    Impl(std::string winePrefix, std::shared_ptr<const TestAuthority> authority)
+        : winePrefix(std::move(winePrefix)), authority(std::move(authority)) {}
     ~Impl() { Stop(); }
 
     bool Start(int wantedPort) {
@@ -138,6 +139,13 @@ private:
                 wanted > 65535) {
                 return Answer(response, 400, "bad port");
             }
+            std::optional<ServerCertificate> tls = ParseServerCertificate(
+                request.has_param("tls") ? request.get_param_value("tls") : "none");
+            if (!tls) return Answer(response, 400, "bad tls");
+            if (*tls != ServerCertificate::kNone && !authority) {
+                return Answer(response, 409, "no test authority (--authority-out)");
+            }
+            server->UseTls(*tls, authority);
             if (!server->Start(wanted)) return Answer(response, 409, "cannot listen");
             return Answer(response, 200, std::to_string(server->Port()));
         }
@@ -172,6 +180,7 @@ private:
     }
 
     std::string winePrefix;
+    std::shared_ptr<const TestAuthority> authority;
     std::unique_ptr<httplib::Server> http;
     std::thread listener;
     std::atomic<bool> listenEnded = false;
@@ -182,8 +191,9 @@ private:
     int lastId = 0;
 };
 
-UpdateServerControl::UpdateServerControl(std::string winePrefix)
-    : impl(std::make_unique<Impl>(std::move(winePrefix))) {}
+UpdateServerControl::UpdateServerControl(std::string winePrefix,
+                                         std::shared_ptr<const TestAuthority> authority)
+    : impl(std::make_unique<Impl>(std::move(winePrefix), std::move(authority))) {}
 UpdateServerControl::~UpdateServerControl() = default;
 bool UpdateServerControl::Start(int port) { return impl->Start(port); }
 void UpdateServerControl::Stop() { impl->Stop(); }

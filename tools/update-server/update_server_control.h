@@ -5,7 +5,9 @@
 // loopback interface and is never part of the served folders.
 //
 //   POST /create?root=DIR[&log=FILE]   -> "ID"           a server for DIR, not yet listening
-//   POST /start?id=ID&port=N           -> "PORT"         409 when it cannot listen
+//   POST /start?id=ID&port=N[&tls=K]   -> "PORT"         409 when it cannot listen; K as
+//                                         ServerCertificateName gives it, from this program's
+//                                         test authority
 //   POST /stop?id=ID                   -> "OK"
 //   POST /destroy?id=ID                -> "OK"           stopped and forgotten
 //   POST /fault?id=ID&path=P&switches=S                  S as in --fault; empty: normal
@@ -18,13 +20,17 @@
 #include <memory>
 #include <string>
 
+#include "tools/update-server/update_server.h"
+
 namespace fw {
 
 class UpdateServerControl {
 public:
     // `winePrefix`, when given, is the Wine prefix of the clients: roots and log files given
     // as Windows paths ("C:\users\...") are found through its drive letters.
-    explicit UpdateServerControl(std::string winePrefix = {});
+    // `authority` issues the certificates of the servers started with "tls".
+    explicit UpdateServerControl(std::string winePrefix = {},
+                                 std::shared_ptr<const TestAuthority> authority = nullptr);
     ~UpdateServerControl();  // stops the control port and every server made through it
     UpdateServerControl(const UpdateServerControl&) = delete;
     UpdateServerControl& operator=(const UpdateServerControl&) = delete;

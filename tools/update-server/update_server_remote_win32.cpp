@@ -143,7 +143,8 @@ public:
     bool Start(int wantedPort) {
         if (running || !Create()) return false;
         ControlAnswer answer =
-            Call("POST", "/start?id=" + id + "&port=" + std::to_string(wantedPort));
+            Call("POST", "/start?id=" + id + "&port=" + std::to_string(wantedPort) + "&tls=" +
+                             std::string(ServerCertificateName(certificate)));
         if (answer.status != 200) return false;
         port = std::atoi(answer.body.c_str());
         running = port > 0;
@@ -160,6 +161,8 @@ public:
 
     bool Running() const { return running; }
     int Port() const { return port; }
+    bool Secure() const { return certificate != ServerCertificate::kNone; }
+    void UseTls(ServerCertificate kind) { certificate = kind; }
 
     void SetFault(std::string_view path, const ServerFault& fault) {
         Command("/fault?path=" + UrlEncode(path) +
@@ -211,6 +214,7 @@ private:
     std::string id;
     bool running = false;
     int port = 0;
+    ServerCertificate certificate = ServerCertificate::kNone;
 };
 
 UpdateServer::UpdateServer(std::string root, std::string logFile)
@@ -235,7 +239,13 @@ void UpdateServer::Stop() { impl->Stop(); }
 bool UpdateServer::Running() const { return impl->Running(); }
 int UpdateServer::Port() const { return impl->Port(); }
 std::string UpdateServer::HostText() const {
+    // Certificates name "localhost": Wine's TLS does not check address names.
+    if (impl->Secure()) return "https://localhost:" + std::to_string(impl->Port());
     return "127.0.0.1:" + std::to_string(impl->Port());
+}
+
+void UpdateServer::UseTls(ServerCertificate kind, std::shared_ptr<const TestAuthority>) {
+    impl->UseTls(kind);
 }
 
 void UpdateServer::SetFault(std::string_view path, const ServerFault& fault) {

@@ -67,6 +67,11 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
     std::string_view value =
         equals == std::string_view::npos ? std::string_view{} : item.substr(equals + 1);
     std::uint64_t number = 0;
+    if (name == "redirect") {
+        if (value.empty()) return false;
+        fault.redirect = std::string(value);
+        return true;
+    }
     if (name == "drop") {
         fault.drop = true;
         return equals == std::string_view::npos || value == "1";
@@ -194,6 +199,26 @@ std::string ToJsonString(std::string_view text) {
     return out;
 }
 
+std::string_view ServerCertificateName(ServerCertificate kind) {
+    switch (kind) {
+    case ServerCertificate::kNone: return "none";
+    case ServerCertificate::kTrusted: return "trusted";
+    case ServerCertificate::kOtherName: return "other-name";
+    case ServerCertificate::kExpired: return "expired";
+    case ServerCertificate::kUnknownAuthority: return "unknown-authority";
+    }
+    return "none";
+}
+
+std::optional<ServerCertificate> ParseServerCertificate(std::string_view name) {
+    for (ServerCertificate kind :
+         {ServerCertificate::kNone, ServerCertificate::kTrusted, ServerCertificate::kOtherName,
+          ServerCertificate::kExpired, ServerCertificate::kUnknownAuthority}) {
+        if (ServerCertificateName(kind) == name) return kind;
+    }
+    return std::nullopt;
+}
+
 std::string FaultPathKey(std::string_view path) {
     while (!path.empty() && path.front() == '/') path.remove_prefix(1);
     return "/" + std::string(path);
@@ -213,11 +238,15 @@ std::optional<ServerFault> ParseFaultSwitches(std::string_view switches) {
 }
 
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec) {
-    std::size_t colon = spec.rfind(':');
-    if (colon == std::string_view::npos || colon == 0 || colon + 1 == spec.size()) return {};
-    std::optional<ServerFault> fault = ParseFaultSwitches(spec.substr(colon + 1));
-    if (!fault) return {};
-    return std::make_pair(FaultPathKey(spec.substr(0, colon)), *fault);
+    // A redirect's URL has colons of its own: the path ends at the last colon after which
+    // the switches read.
+    for (std::size_t colon = spec.rfind(':'); colon != std::string_view::npos && colon > 0;
+         colon = spec.rfind(':', colon - 1)) {
+        if (colon + 1 == spec.size()) return {};
+        std::optional<ServerFault> fault = ParseFaultSwitches(spec.substr(colon + 1));
+        if (fault) return std::make_pair(FaultPathKey(spec.substr(0, colon)), *fault);
+    }
+    return {};
 }
 
 std::string FormatFaultSwitches(const ServerFault& fault) {
@@ -239,6 +268,7 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.announcedLength) add("length=" + std::to_string(*fault.announcedLength));
     if (fault.drop) add("drop");
     if (fault.endless) add("endless");
+    if (fault.redirect) add("redirect=" + *fault.redirect);
     return out;
 }
 

@@ -1,0 +1,89 @@
+#include "platform/server_address.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace fw {
+namespace {
+
+bool IsHostNameChar(unsigned char c) {
+    return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_';
+}
+
+bool IsBracketedAddressChar(unsigned char c) {
+    return std::isxdigit(c) != 0 || c == ':' || c == '.';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace
+
+std::optional<ServerAddress> ParseServerAddress(std::string_view text) {
+    ServerAddress address;
+    if (StartsWithNoCase(text, "https://")) {
+        address.secure = true;
+        address.port = kHttpsPort;
+        text.remove_prefix(8);
+    } else if (StartsWithNoCase(text, "http://")) {
+        text.remove_prefix(7);
+    }
+    std::string_view name;
+    std::string_view rest;
+    if (!text.empty() && text.front() == '[') {
+        std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close < 2) return std::nullopt;
+        name = text.substr(0, close + 1);
+        rest = text.substr(close + 1);
+        for (char c : name.substr(1, name.size() - 2)) {
+            if (!IsBracketedAddressChar(static_cast<unsigned char>(c))) return std::nullopt;
+        }
+    } else {
+        std::size_t colon = text.find(':');
+        name = text.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view{} : text.substr(colon);
+        if (name.empty()) return std::nullopt;
+        for (char c : name) {
+            if (!IsHostNameChar(static_cast<unsigned char>(c))) return std::nullopt;
+        }
+    }
+    if (!rest.empty()) {
+        if (rest.front() != ':' || rest.size() < 2 || rest.size() > 6) return std::nullopt;
+        unsigned port = 0;
+        for (char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            port = port * 10u + static_cast<unsigned>(c - '0');
+        }
+        if (port < 1 || port > 65535) return std::nullopt;
+        address.port = static_cast<unsigned short>(port);
+    }
+    address.host = std::string(name);
+    return address;
+}
+
+std::string FormatServerAddress(const ServerAddress& address) {
+    return (address.secure ? "https://" : "http://") + address.host + ":" +
+           std::to_string(address.port);
+}
+
+bool SameServer(std::string_view a, std::string_view b) {
+    std::optional<ServerAddress> first = ParseServerAddress(a);
+    std::optional<ServerAddress> second = ParseServerAddress(b);
+    if (!first || !second) return false;
+    first->host = Lower(first->host);
+    second->host = Lower(second->host);
+    return *first == *second;
+}
+
+}  // namespace fw
