@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/app.h"
+#include "app/builtin_keys.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
 #include "platform/gtk/system_gtk.h"
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses processes;
-    fw::Platform platform{ui, http, registry, files, processes, system};
+    const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
+    fw::Platform platform{ui, http, registry, files, processes, system, trustedKeys};
     fw::CUpdateDownloaderApp app(platform, argc, argv);
     app.InitInstance();
     return 0;

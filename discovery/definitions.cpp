@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "discovery/inventory.h"
+#include "discovery/signed_definitions.h"
 
 namespace fw {
 
@@ -86,6 +87,10 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
             entry.expectedSize = ParseDecimal32(size);
             // A checksum field without a hexadecimal digit gives 0, never an earlier record's.
             entry.expectedChecksum = ParseHex32(checksum);
+            std::string digest;
+            if (target.withDigests && tokenizer.NextField(digest)) {
+                entry.expectedDigest = ParseDigestField(digest);
+            }
             target.updateEntries.Add(entry);
         }
     } else if (EqualsNoCase(keyword, "equiv")) {

@@ -43,6 +43,8 @@ struct DefinitionsTarget {
     TextList& installedSystems;
     std::string& infoServer;
     std::string& infoPath;
+    // Whether "update" records give their updater's SHA-256 (signed definitions only).
+    bool withDigests = false;
 };
 
 enum class LineOutcome {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "download/checksum.h"
+#include "download/verify.h"
 #include "platform/path.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -72,7 +73,8 @@ UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
 }
 
 bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std::string& localPath,
-                                        std::int32_t expectedSize, std::uint32_t expectedChecksum) {
+                                        std::int32_t expectedSize, std::uint32_t expectedChecksum,
+                                        const std::optional<Sha256Digest>& expectedDigest) {
     std::string title = platform.files.GetFileTitle(localPath);
 
     // The name comes from the server: it must never lead out of the temp folder.
@@ -87,11 +89,13 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     if (std::optional<FileStatus> status = platform.files.Stat(localPath);
         status && !status->isDirectory && status->size == expectedSize) {
         statusText.SetWindowText(Format("Checking previously downloaded %s...", title));
-        std::uint32_t checksum = 0;
-        if (FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+        FileCheck check = CheckFile(platform.files, localPath, expectedChecksum, expectedDigest);
+        if (check == FileCheck::kMatches) {
             transferredBytes = WrappingAdd(transferredBytes, expectedSize);
             return true;
         }
+        // Bytes that are not what the publisher signed must not stay where they could be run.
+        if (check == FileCheck::kAltered) platform.files.Remove(localPath);
     }
 
     UpdaterSource source = SplitSourceUrl(sourceUrl);
@@ -193,9 +197,13 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         platform.files.Remove(localPath);
         return finish();
     }
-    std::uint32_t checksum = 0;
-    if (closed && FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+    FileCheck check = closed ? CheckFile(platform.files, localPath, expectedChecksum, expectedDigest)
+                             : FileCheck::kDiffers;
+    if (check == FileCheck::kMatches) {
         result = true;
+    } else if (check == FileCheck::kAltered) {
+        platform.files.Remove(localPath);
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrFileAltered, title);
     } else {
         ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
     }

@@ -76,5 +76,17 @@ inline constexpr int kStrBetaSameDir = 145;
 inline constexpr int kStrBetaCannotCreate = 146;
 inline constexpr int kStrBetaNotDir = 147;
 inline constexpr int kStrUpdaterNotStarted = 148;
+// Signed definitions and verified updaters (a program with trusted keys).
+inline constexpr int kStrDefsUnsigned = 149;
+inline constexpr int kStrDefsUnknownKey = 150;
+inline constexpr int kStrDefsSignatureDamaged = 151;
+inline constexpr int kStrDefsBadSignature = 152;
+inline constexpr int kStrDefsLinesAfter = 153;
+inline constexpr int kStrDefsNoSerial = 154;
+inline constexpr int kStrDefsOtherFile = 155;
+inline constexpr int kStrDefsOlderSerial = 156;
+inline constexpr int kStrDefsNoDigest = 157;
+inline constexpr int kStrFileAltered = 158;
+inline constexpr int kStrUpdaterAltered = 159;
 
 }  // namespace fw::res

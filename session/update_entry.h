@@ -2,7 +2,9 @@
 // The updates that a check offers, and the lists of texts that the dialog keeps beside them.
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,9 @@ struct UpdateEntry {
     std::string localPath;     // where the updater is saved; empty until the download reaches it
     std::int32_t expectedSize = 0;
     std::uint32_t expectedChecksum = 0;
+    // The SHA-256 of the updater from signed definitions; only a program with trusted keys reads
+    // it, and then every entry has one.
+    std::optional<std::array<std::uint8_t, 32>> expectedDigest = std::nullopt;
 };
 
 // The updates in definitions order, held by value.
