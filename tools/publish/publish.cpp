@@ -116,6 +116,10 @@ std::optional<std::string> ReadFile(const std::string& path) {
 // Writes through a temporary file and a rename, so a failure never leaves half a file.
 bool WriteFile(const std::string& path, const std::string& text, bool secret = false) {
     std::string temporary = path + ".tmp";
+    std::error_code ec;
+    if (fs::path parent = fs::path(path).parent_path(); !parent.empty()) {
+        fs::create_directories(parent, ec);
+    }
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -127,7 +131,6 @@ bool WriteFile(const std::string& path, const std::string& text, bool secret = f
         out.close();
         if (!out) return false;
     }
-    std::error_code ec;
     fs::rename(temporary, path, ec);
     if (ec) fs::remove(temporary, ec);
     return !ec;
