@@ -33,10 +33,13 @@ constexpr std::uint8_t kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a
 Bytes DerInteger(const std::uint8_t* number) {
     std::size_t skip = 0;
     while (skip < 31 && number[skip] == 0) ++skip;
-    Bytes out = {0x02, 0};
-    if (number[skip] & 0x80) out.push_back(0);
-    out.insert(out.end(), number + skip, number + 32);
-    out[1] = static_cast<std::uint8_t>(out.size() - 2);
+    bool pad = (number[skip] & 0x80) != 0;
+    Bytes out;
+    out.reserve(35);
+    out.push_back(0x02);
+    out.push_back(static_cast<std::uint8_t>(32 - skip + (pad ? 1 : 0)));
+    if (pad) out.push_back(0);
+    for (std::size_t i = skip; i < 32; ++i) out.push_back(number[i]);
     return out;
 }
 
@@ -50,8 +53,9 @@ TestSigner::TestSigner() : key(std::make_unique<Key>()) {
     ULONG size = 0;
     EXPECT_GE(BCryptExportKey(key->handle, nullptr, BCRYPT_ECCPUBLIC_BLOB, blob, sizeof blob, &size, 0), 0);
     EXPECT_EQ(size, sizeof blob);
-    publicKey.assign(kSpkiPrefix, kSpkiPrefix + sizeof kSpkiPrefix);
-    publicKey.insert(publicKey.end(), blob + sizeof(BCRYPT_ECCKEY_BLOB), blob + sizeof blob);
+    publicKey.reserve(sizeof kSpkiPrefix + 64);
+    for (std::uint8_t b : kSpkiPrefix) publicKey.push_back(b);
+    for (std::size_t i = sizeof(BCRYPT_ECCKEY_BLOB); i < sizeof blob; ++i) publicKey.push_back(blob[i]);
 }
 
 TestSigner::~TestSigner() = default;
@@ -64,9 +68,12 @@ Bytes TestSigner::Sign(std::string_view message) const {
     ULONG size = 0;
     EXPECT_GE(BCryptSignHash(key->handle, nullptr, digest.data(), 32, rs, sizeof rs, &size, 0), 0);
     Bytes r = DerInteger(rs), s = DerInteger(rs + 32);
-    Bytes out = {0x30, static_cast<std::uint8_t>(r.size() + s.size())};
-    out.insert(out.end(), r.begin(), r.end());
-    out.insert(out.end(), s.begin(), s.end());
+    Bytes out;
+    out.reserve(2 + r.size() + s.size());
+    out.push_back(0x30);
+    out.push_back(static_cast<std::uint8_t>(r.size() + s.size()));
+    for (std::uint8_t b : r) out.push_back(b);
+    for (std::uint8_t b : s) out.push_back(b);
     return out;
 }
 
