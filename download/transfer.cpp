@@ -153,7 +153,12 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     std::vector<char> pending(kBlockSize * kBlocksPerWrite);
     std::size_t pendingBytes = 0;
     std::int64_t written = 0;  // on the disk; behind `received` by the pending blocks
+    // With a digest to match, the bytes are summed and hashed on their way to the disk, while
+    // the network keeps sending: a second pass over the file would add its whole time.
+    std::optional<FileFactsAccumulator> facts;
+    if (expectedDigest) facts.emplace();
     auto writePending = [&] {
+        if (facts) facts->Add(pending.data(), pendingBytes);
         bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
         if (ok) written += static_cast<std::int64_t>(pendingBytes);
         pendingBytes = 0;
@@ -197,8 +202,16 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         platform.files.Remove(localPath);
         return finish();
     }
-    FileCheck check = closed ? CheckFile(platform.files, localPath, expectedChecksum, expectedDigest)
-                             : FileCheck::kDiffers;
+    FileCheck check = FileCheck::kDiffers;
+    FileFacts sums;
+    if (facts) {
+        // Only a file that took every byte received holds what was summed.
+        if (closed && !writeFailed && facts->Finish(sums)) {
+            check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+        }
+    } else if (closed) {
+        check = CheckFile(platform.files, localPath, expectedChecksum, std::nullopt);
+    }
     if (check == FileCheck::kMatches) {
         result = true;
     } else if (check == FileCheck::kAltered) {

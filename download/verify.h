@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "download/checksum.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
 
@@ -17,6 +18,19 @@ struct FileFacts {
     Sha256Digest digest{};
 };
 
+// The size, checksum and digest of bytes given in pieces of any size.
+class FileFactsAccumulator {
+public:
+    void Add(const void* data, std::size_t size);
+    // False when the hash failed on the way.
+    bool Finish(FileFacts& facts);
+
+private:
+    ChecksumAccumulator checksum;
+    Sha256 hash;
+    bool ok = true;
+};
+
 // Reads the file once, in large pieces, for its size, checksum and digest. False when it
 // cannot be opened or read (or the hash fails); the file is closed on every path.
 bool ReadFileFacts(Files& files, const std::string& path, FileFacts& facts);
@@ -26,6 +40,10 @@ enum class FileCheck {
     kDiffers,  // the checksum does not match, or the file cannot be read
     kAltered,  // a digest is expected and the bytes are not the ones it names
 };
+
+// How facts already known compare with what the definitions expect.
+FileCheck CompareFacts(const FileFacts& facts, std::uint32_t expectedChecksum,
+                       const Sha256Digest& expectedDigest);
 
 // Without an expected digest this is exactly the checksum comparison of old.
 FileCheck CheckFile(Files& files, const std::string& path, std::uint32_t expectedChecksum,
