@@ -31,7 +31,7 @@ protected:
         dir.Write("pass", "correct horse\n");
         dir.Write("server/files/a.exe", std::string(5000, 'a'));
         dir.Write("server/files/b.exe", std::string(7000, 'b'));
-        dir.Write("list", "# template~file~server path\nFantasy~a.exe~files/a.exe\nHorror~b.exe~files/b.exe\n");
+        dir.Write("list", "# template~file~server path\n\nFantasy~a.exe~files/a.exe\nHorror~b.exe~files/b.exe\n");
         ASSERT_EQ(Publish({"keygen", "--out", dir.Path("k"), "--passphrase-file", dir.Path("pass")}).code, 0);
         ASSERT_EQ(Publish({"make", "--files", dir.Path("server/files"), "--list", dir.Path("list"),
                            "--out", defs})
@@ -53,6 +53,7 @@ TEST_F(PublishTest, VerifyAcceptsWhatSignMadeAndSignRaisesTheSerial) {
     Result verified = Verify();
     EXPECT_EQ(verified.code, 0) << verified.out;
     EXPECT_NE(verified.out.find("serial 1"), std::string::npos);
+    dir.Write("server/UpDefs/FablewrightUpdates.txt", "\n" + dir.Read("server/UpDefs/FablewrightUpdates.txt"));
     ASSERT_EQ(Sign().code, 0);
     std::string text = dir.Read("server/UpDefs/FablewrightUpdates.txt");
     EXPECT_NE(text.find("serial~FablewrightUpdates.txt~2\n"), std::string::npos);

@@ -349,7 +349,10 @@ int Sign(const Options& options, std::ostream& out, std::ostream& err) {
     int serialLines = 0;
     for (std::size_t position = 0, number = 1; position < body.size(); ++number) {
         std::size_t end = body.find('\n', position);
-        std::string line = Lines(body.substr(position, end - position)).front();
+        std::string line;
+        for (char c : body.substr(position, end - position)) {
+            if (c != '\r') line += c;
+        }
         FieldTokenizer tokenizer(line, "~");
         std::string keyword, file, value;
         if (tokenizer.NextField(keyword) && EqualsNoCase(keyword, "serial")) {
