@@ -4,9 +4,10 @@
 
 namespace fw {
 
-TrustedKeys BuiltInTrustedKeys() {
+TrustedKeys BuiltInTrustedKeys() { return TrustedKeysFromPem(BuiltInTrustedKeysPem()); }
+
+TrustedKeys TrustedKeysFromPem(std::string_view pem) {
     TrustedKeys keys;
-    std::string_view pem = BuiltInTrustedKeysPem();
     bool hasText = pem.find_first_not_of(" \r\n\t") != std::string_view::npos;
     if (!ReadPublicKeysPem(pem, keys) || (hasText && keys.empty())) return TrustedKeys{Bytes{}};
     return keys;

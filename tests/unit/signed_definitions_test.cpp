@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/builtin_keys.h"
 #include "discovery/base64.h"
 #include "discovery/definitions.h"
 #include "discovery/signed_definitions.h"
@@ -211,6 +212,17 @@ TEST(SignedDefinitionsTest, PublicKeysFromPem) {
     EXPECT_EQ(keys, (TrustedKeys{a.PublicKey(), b.PublicKey()}));
     EXPECT_FALSE(ReadPublicKeysPem("-----BEGIN PUBLIC KEY-----\nZm8=\n", keys));
     EXPECT_FALSE(ReadPublicKeysPem("-----BEGIN PUBLIC KEY-----\nZm8\n-----END PUBLIC KEY-----\n", keys));
+
+    // What a build embeds: no text trusts nothing; a damaged text fails closed, never open.
+    EXPECT_TRUE(TrustedKeysFromPem(" \n").empty());
+    EXPECT_EQ(TrustedKeysFromPem(pem(a.PublicKey())), TrustedKeys{a.PublicKey()});
+    for (std::string damaged : {std::string("-----BEGIN PUBLIC KEY-----\nZm8\n-----END PUBLIC KEY-----\n"),
+                                std::string("not a key at all")}) {
+        TrustedKeys built = TrustedKeysFromPem(damaged);
+        ASSERT_FALSE(built.empty()) << damaged;
+        EXPECT_NE(CheckSignedDefinitions(a.Signed("serial~D~1\n"), "D", built, std::nullopt).verdict,
+                  DefinitionsVerdict::kTrusted);
+    }
 }
 
 TEST(SignedDefinitionsTest, OnePassOverAFileFindsEveryDifference) {
