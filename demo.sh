@@ -7,6 +7,10 @@
 #   ./demo.sh --https  the server speaks TLS with a certificate from an authority made for this
 #                      run; the demo's own build of the program (fablewright-update-demo) trusts
 #                      that authority, the program itself never does
+#   ./demo.sh --signed        signed definitions, and a build (build/demo-signed) that trusts
+#                             only the demo's own key (made once, in build/demo-signed/demo-key)
+#   ./demo.sh --auto --tampered   signed, and the product's updater replaced on the server by
+#                             another program of the same size and 32-bit checksum: refused
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
@@ -14,26 +18,60 @@ root=$PWD
 auto=0
 beta=0
 https=0
+signed=0
+tampered=0
 for arg in "$@"; do
   case "$arg" in
     --auto) auto=1 ;;
     --beta) beta=1 ;;
     --https) https=1 ;;
-    *) echo "usage: $0 [--auto] [--beta] [--https]" >&2; exit 2 ;;
+    --signed) signed=1 ;;
+    --tampered) signed=1; tampered=1 ;;
+    *) echo "usage: $0 [--auto] [--beta] [--https] [--signed | --tampered]" >&2; exit 2 ;;
   esac
 done
 [ -z "${DISPLAY:-}" ] && auto=1
 
 ./scripts/install-deps.sh
-if [ -z "${DEMO_BUILD_DIR:-}" ]; then
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target fablewright-update fablewright-update-demo \
-    fablewright-update-server fablewright-sample >/dev/null
+keys=$root/build/demo-signed/demo-key
+targets=(fablewright-update fablewright-update-demo fablewright-update-server fablewright-sample)
+if [ "$signed" -eq 1 ]; then
+  # The demo's publisher key, made once with stock OpenSSL; its build trusts it and nothing else.
+  # The release preset's own build never sees it.
+  if [ ! -s "$keys/demo.pub" ]; then
+    mkdir -p "$keys"
+    echo "demo passphrase" > "$keys/passphrase"
+    openssl ecparam -name prime256v1 -genkey -noout |
+      openssl pkcs8 -topk8 -v2 aes-256-cbc -passout "file:$keys/passphrase" -out "$keys/demo.key"
+    openssl pkey -in "$keys/demo.key" -passin "file:$keys/passphrase" -pubout -out "$keys/demo.pub"
+  fi
+  if [ -z "${DEMO_BUILD_DIR:-}" ]; then
+    cmake --preset release -B "$root/build/demo-signed" -DFW_TRUSTED_KEYS="$keys/demo.pub" >/dev/null
+    cmake --build "$root/build/demo-signed" --target "${targets[@]}" fablewright-publish >/dev/null
+  fi
+  bin=${DEMO_BUILD_DIR:-$root/build/demo-signed}
+else
+  if [ -z "${DEMO_BUILD_DIR:-}" ]; then
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target "${targets[@]}" >/dev/null
+  fi
+  bin=${DEMO_BUILD_DIR:-$root/build/release}
 fi
-bin=${DEMO_BUILD_DIR:-$root/build/release}
 
 work=$(mktemp -d /tmp/fablewright-demo.XXXXXX)
-"$bin/tools/sample-install/fablewright-sample" --out "$work"
+sample_flags=()
+[ "$signed" -eq 1 ] && sample_flags+=(--digests)
+[ "$tampered" -eq 1 ] && sample_flags+=(--tampered)
+"$bin/tools/sample-install/fablewright-sample" --out "$work" "${sample_flags[@]}"
+if [ "$signed" -eq 1 ]; then
+  publish=("$bin/tools/publish/fablewright-publish")
+  for defs in "$work"/server/UpDefs/*.txt; do
+    "${publish[@]}" sign --key "$keys/demo.key" --passphrase-file "$keys/passphrase" "$defs" >/dev/null
+  done
+  echo "What the publisher's check of the served folder says:"
+  "${publish[@]}" verify --root "$work/server" --key "$keys/demo.pub" | sed 's/^/  /' ||
+    [ "$tampered" -eq 1 ]
+fi
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -132,6 +170,38 @@ else
   shot 2-checked
   echo "Step 3: Download (Alt+D)"
   key alt+d
+  if [ "$tampered" -eq 1 ]; then
+    has_window() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
+    answer() {  # answer CAPTION KEY: the key goes to that message box
+      local box
+      box=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1)
+      xdotool windowfocus --sync "$box" 2>/dev/null || true
+      xdotool key --clearmodifiers "$2"
+    }
+    wait_for 30 has_window Error
+    shot 3-tampered-refused
+    echo "  the altered updater is refused (OK)"
+    answer Error Return
+    wait_for 10 has_window "Try Again\\?"
+    shot 3-retry-question
+    echo "  no second try (Alt+N)"
+    answer "Try Again\\?" alt+n
+    sleep 1
+    echo "Exit (Alt+X)"
+    key alt+x
+    wait_for 10 bash -c "! kill -0 $apppid 2>/dev/null"
+    echo "What the update server saw:"
+    sed -E 's/.*"requestLine":"([^"]*)".*/  \1/' "$work/requests.log"
+    ran=$(grep -c 'TAMPERED' "$work/updaters.log" 2>/dev/null || true)
+    left=$(ls "$work/Fablewright/temp" 2>/dev/null | wc -l)
+    echo "Screenshots: $shots"
+    if [ "${ran:-0}" -ne 0 ] || [ "$left" -ne 0 ] || kill -0 "$apppid" 2>/dev/null; then
+      echo "FAILED: the altered updater ran ($ran) or stayed in the temp folder ($left files)" >&2
+      exit 1
+    fi
+    echo "OK: the altered updater (same size and 32-bit checksum) was refused and deleted"
+    exit 0
+  fi
   sleep 1.5
   shot 3-downloading
   listed=$(grep -c '^update~' "$defs")

@@ -48,6 +48,11 @@ smoke() {
 smoke gui-smoke --auto
 smoke gui-smoke-beta --auto --beta
 smoke gui-smoke-https --auto --https
+# Signed definitions need a program that trusts the demo's key: demo.sh builds it in a folder of
+# its own (build/demo-signed), never in build/dev.
+echo "== the GTK window refusing an altered updater"
+DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke-tampered" ./demo.sh --auto --tampered ||
+  DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke-tampered" ./demo.sh --auto --tampered
 
 echo "== the Windows build under Wine"
 .ci/windows.sh

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/builtin_keys.h"
 #include "app/console_mode.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
@@ -25,7 +26,9 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
     fw::PosixFiles files;
     fw::PosixProcesses hostProcesses;
     fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
-    fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system()};
+    const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
+    fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
+                          trustedKeys};
     return host.Run(platform, argc, argv);
 }
 
@@ -50,7 +53,8 @@ int main(int argc, char** argv) {
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses processes;
-    fw::Platform platform{ui, http, registry, files, processes, system};
+    const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
+    fw::Platform platform{ui, http, registry, files, processes, system, trustedKeys};
     fw::CUpdateDownloaderApp app(platform, argc, argv);
     app.InitInstance();
     return 0;

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/app.h"
+#include "app/builtin_keys.h"
 #include "app/console_mode.h"
 #include "platform/win32/console_win32.h"
 #include "platform/win32/dialog_backend_win32.h"
@@ -24,7 +25,9 @@ int RunConsole(const fw::ConsoleOptions& options) {
     fw::Win32Processes hostProcesses;
     fw::Win32System hostSystem;
     fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
-    const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system()};
+    const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
+    const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
+                                trustedKeys};
     return host.Run(platform, __argc, __argv);
 }
 
@@ -39,7 +42,8 @@ int main() {
     fw::Win32Files files;
     fw::Win32Processes processes;
     fw::Win32System system;
-    const fw::Platform platform{ui, http, registry, files, processes, system};
+    const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
+    const fw::Platform platform{ui, http, registry, files, processes, system, trustedKeys};
     // The runtime's own split of the command line, argument 0 being the program.
     fw::CUpdateDownloaderApp app(platform, __argc, __argv);
     app.InitInstance();

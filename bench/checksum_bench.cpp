@@ -13,6 +13,7 @@
 
 #include "download/checksum.h"
 #include "download/progress.h"
+#include "download/verify.h"
 #include "platform/posix/files_posix.h"
 
 namespace fw {
@@ -125,6 +126,36 @@ void BM_RateWindowPerBlock(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(BM_RateWindowPerBlock)->UseRealTime();
+
+// The verification of a file from signed definitions: size, checksum and SHA-256 in one pass.
+void BM_FileFacts(benchmark::State& state) {
+    const BenchFile& file = TheFile();
+    PosixFiles files;
+    FileFacts facts;
+    if (!file.ok || !ReadFileFacts(files, file.path, facts)) state.SkipWithError("no bench file");
+    for (auto _ : state) {
+        bool read = ReadFileFacts(files, file.path, facts);
+        benchmark::DoNotOptimize(read);
+        benchmark::DoNotOptimize(facts);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(kFileSize));
+}
+BENCHMARK(BM_FileFacts)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The yardstick for it: the openssl command hashing the same file, process start included.
+void BM_OpensslDgst(benchmark::State& state) {
+    const BenchFile& file = TheFile();
+    std::string command = "openssl dgst -sha256 '" + file.path + "' >/dev/null 2>&1";
+    if (!file.ok || std::system(command.c_str()) != 0) state.SkipWithError("no openssl command");
+    for (auto _ : state) {
+        int status = std::system(command.c_str());
+        benchmark::DoNotOptimize(status);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(kFileSize));
+}
+BENCHMARK(BM_OpensslDgst)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace fw

@@ -3,7 +3,10 @@
 // clock) and by the curl command-line tool, from the same loopback update server in the same
 // run. Each download runs in a process of its own, so its peak resident size is its own.
 //
-//   fw-download-bench [--repetitions N] [--size-mib N]... [--dir DIR] [--json FILE]
+//   fw-download-bench [--repetitions N] [--size-mib N]... [--dir DIR] [--json FILE] [--signed]
+//
+// --signed serves signed definitions and runs the product with their key built in, so that
+// the download is verified with the SHA-256 as well; its rows are named "...Signed".
 //
 // Sizes default to 256 and 16 MiB. For every size the two downloads alternate which goes
 // first. The product's time is that of the Download click: request, transfer, and the
@@ -27,7 +30,11 @@
 
 #include "bench/child_process_posix.h"
 #include "bench/download_stats.h"
+#include "discovery/base64.h"
+#include "discovery/signed_definitions.h"
 #include "download/checksum.h"
+#include "download/verify.h"
+#include "platform/openssl/signing_openssl.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/headless/headless_backend.h"
 #include "platform/posix/files_posix.h"
@@ -89,7 +96,14 @@ int RunProductDownload(const std::string& work, const std::string& host) {
     PosixRegistry registry(work + "/registry.reg");
     PosixProcesses processes;
     PosixSystem system;
-    Platform platform{ui, http, registry, files, processes, system};
+    TrustedKeys keys;
+    std::error_code noKey;
+    if (fs::exists(work + "/trusted.pub", noKey) &&
+        (!ReadPublicKeysPem(ReadAll(work + "/trusted.pub"), keys) || keys.empty())) {
+        std::puts("error=the trusted key cannot be read");
+        return 1;
+    }
+    Platform platform{ui, http, registry, files, processes, system, keys};
     if (!http.Startup()) {
         std::puts("error=the HTTP layer did not start");
         return 1;
@@ -147,11 +161,16 @@ struct Options {
     std::vector<std::uint64_t> sizesMiB;
     std::string dir;
     std::string jsonFile;
+    bool signedDefinitions = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string_view flag = argv[i];
+        if (flag == "--signed") {
+            options.signedDefinitions = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         std::string_view value = argv[++i];
         std::optional<double> number = ParseSeconds(value);  // any whole non-negative number
@@ -214,6 +233,7 @@ public:
         std::string definitions = "version~4\nupdate~" + std::string(kTemplateSystem) + "~" +
                                   std::string(kServedPath) + "~" + std::to_string(bytes) + "~" +
                                   hex + "\n";
+        if (signedDefinitions && !Sign(served, definitions)) return false;
         if (!WriteAll(root + "/server/UpDefs/FablewrightUpdates.txt", definitions) ||
             !WriteAll(root + "/install/Bench.gsi",
                       "[Configuration]\r\nGameSystem=" + std::string(kTemplateSystem) + "\r\n")) {
@@ -222,6 +242,29 @@ public:
         PosixRegistry registry(root + "/registry.reg");
         std::unique_ptr<RegistryKey> key = registry.CreateKey(res::LoadString(res::kStrRegistryKey));
         return key && key->SetValue(res::LoadString(res::kStrInstallDirKey), root + "/install");
+    }
+
+    // Adds the serial and the digest to `definitions` and signs them with a key made for this
+    // run, whose public half the product's run then trusts.
+    bool Sign(const std::string& served, std::string& definitions) {
+        PosixFiles files;
+        FileFacts facts;
+        SigningKeyPair pair;
+        std::string error;
+        if (!ReadFileFacts(files, served, facts) || !GenerateSigningKey("bench", pair, error)) {
+            return false;
+        }
+        definitions.insert(definitions.size() - 1, "~sha256:" + DigestHex(facts.digest));
+        definitions = "serial~FablewrightUpdates.txt~1\n" + definitions;
+        Bytes signature, publicKey;
+        std::span<const std::uint8_t> message(
+            reinterpret_cast<const std::uint8_t*>(definitions.data()), definitions.size());
+        if (!SignWithPrivateKey(pair.privatePem, "bench", message, signature, publicKey, error)) {
+            return false;
+        }
+        definitions += "signature~" + std::string(kSignatureAlgorithm) + "~" + KeyIdOf(publicKey) +
+                       "~" + EncodeBase64(signature) + "\n";
+        return WriteAll(root + "/trusted.pub", pair.publicPem);
     }
 
     // What a run left behind goes, so that the next one cannot reuse it.
@@ -236,6 +279,7 @@ public:
 
     std::string root;
     std::uint64_t bytes;
+    bool signedDefinitions = false;
 };
 
 struct Measurements {
@@ -344,6 +388,7 @@ int RunDriver(const char* argv0, const Options& options) {
     std::vector<std::string> rows;
     for (std::uint64_t sizeMiB : options.sizesMiB) {
         Workbench bench(parent, sizeMiB);
+        bench.signedDefinitions = options.signedDefinitions;
         if (!bench.Prepare()) {
             std::fprintf(stderr, "cannot prepare %s\n", bench.root.c_str());
             return 1;
@@ -359,7 +404,7 @@ int RunDriver(const char* argv0, const Options& options) {
         }
         server.Stop();
 
-        std::string size = SizeName(bench.bytes);
+        std::string size = SizeName(bench.bytes) + (options.signedDefinitions ? "Signed" : "");
         std::printf("%s over loopback, %d repetitions (median, spread of the rates):\n",
                     size.c_str(), options.repetitions);
         PrintLine("product, Download click", bench.bytes, m.productTotal);

@@ -21,6 +21,7 @@ build="${FW_BENCH_BUILD_DIR:-build/release}"
 cmake --preset release -B "$build" ${FW_BENCH_CMAKE_ARGS:-} >/dev/null
 download_rows="Download256MiB_Product Download256MiB_ProductTransfer Download256MiB_Curl"
 download_rows+=" Download16MiB_Product Download16MiB_ProductTransfer Download16MiB_Curl"
+download_rows+=" Download256MiBSigned_Product Download256MiBSigned_Curl"
 run_downloads=0
 if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \
     "$filter" $download_rows; then
@@ -62,6 +63,20 @@ trap 'rm -f "$out" "$downloads"' EXIT
 if [ "$run_downloads" = 1 ]; then
   "$build"/bench/fw-download-bench --repetitions "$repetitions" --json "$downloads" \
     ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
+  # The same 256 MiB with signed definitions and their key built in: the SHA-256 joins the check.
+  signedrows="$(mktemp)"
+  "$build"/bench/fw-download-bench --signed --size-mib 256 --repetitions "$repetitions" \
+    --json "$signedrows" ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
+  python3 - "$downloads" "$signedrows" <<'PY'
+import json, sys
+with open(sys.argv[1]) as f:
+    merged = json.load(f)
+with open(sys.argv[2]) as f:
+    merged["benchmarks"] += json.load(f)["benchmarks"]
+with open(sys.argv[1], "w") as f:
+    json.dump(merged, f)
+PY
+  rm -f "$signedrows"
 fi
 
 # The same transfer on the GTK host and on the headless one, taking turns, in one process with
@@ -95,9 +110,11 @@ fi
 # ratio is of their rates (bytes or items per second).
 ratios=(
   "FileChecksum / PlainRead=FileChecksum/PlainRead"
+  "Checksum+SHA-256 / openssl dgst=FileFacts/OpensslDgst"
   "Download / curl, 256 MiB=Download256MiB_Product/Download256MiB_Curl"
   "Transfer only / curl, 256 MiB=Download256MiB_ProductTransfer/Download256MiB_Curl"
   "Download / curl, 16 MiB=Download16MiB_Product/Download16MiB_Curl"
+  "Download with keys / curl, 256 MiB=Download256MiBSigned_Product/Download256MiBSigned_Curl"
   "GTK / headless transfer, 256 MiB=GtkDownload256MiB_Gtk/GtkDownload256MiB_Headless"
 )
 

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "discovery/definitions.h"
+#include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
 #include "res/resource.h"
@@ -29,15 +30,18 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (installedSystems.size() > inventorySize) installedSystems.resize(inventorySize);
 
     std::unique_ptr<HttpRequest> request;
+    auto cleanUp = [&] {
+        request.reset();
+        serverConnection.reset();
+        internetSession.reset();
+    };
     auto fail = [&](int textId, auto... args) {
         if (textId == res::kStrNoBeta) {
             ShowMessage(*this, res::kStrNote, MB_OK, textId, args...);
         } else {
             ShowMessage(*this, res::kStrError, MB_OK, textId, args...);
         }
-        request.reset();
-        serverConnection.reset();
-        internetSession.reset();
+        cleanUp();
     };
 
     internetSession = platform.http.OpenSession(res::kAppName);
@@ -61,15 +65,24 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
 
     betaCheckBox.EnableWindow(false);
     availableVersion.clear();
+    // With keys built in, nothing of the answer is used before its signature is checked.
+    TrustedAnswer trusted;
+    if (!platform.trustedKeys.empty()) {
+        if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
+                                                     platform.registry, trusted)) {
+            ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
+            return cleanUp();
+        }
+    }
     NameSet installed;
     installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath, &installed};
+                             infoPath, &installed, trusted.active};
     std::string line;
     std::size_t received = 0;
     for (;;) {
-        ReadStatus read = request->ReadLine(line);
+        ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line);
         if (read == ReadStatus::kEnd) break;
         if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
         received += line.size() + 1;
@@ -107,6 +120,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     SetDlgItemText(res::kIdInstructions,
                    Format(res::LoadString(res::kStrListed), stepNumber, availableVersion, size));
     request.reset();
+    if (trusted.active) RememberSerial(platform.registry, file, trusted.serial);
 }
 
 }  // namespace fw

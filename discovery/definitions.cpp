@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "discovery/inventory.h"
+#include "discovery/signed_definitions.h"
 
 namespace fw {
 
@@ -87,6 +88,10 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
             entry.expectedSize = ParseDecimal32(size);
             // A checksum field without a hexadecimal digit gives 0, never an earlier record's.
             entry.expectedChecksum = ParseHex32(checksum);
+            std::string digest;
+            if (target.withDigests && tokenizer.NextField(digest)) {
+                entry.expectedDigest = ParseDigestField(digest);
+            }
             target.updateEntries.Add(std::move(entry));
         }
     } else if (EqualsNoCase(keyword, "equiv")) {

@@ -38,7 +38,7 @@ void CUpdateDownloaderDlg::RunDownloads() {
         UpdateEntry& entry = updateEntries[i];
         entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
         while (!TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
-                             entry.expectedChecksum)) {
+                             entry.expectedChecksum, entry.expectedDigest)) {
             if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrRetryQuestion,
                             entry.localPath) != IDYES) {
                 complete = false;

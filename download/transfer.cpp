@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "download/checksum.h"
+#include "download/verify.h"
 #include "platform/path.h"
 #include "platform/server_address.h"
 #include "res/resource.h"
@@ -85,7 +86,8 @@ UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
 }
 
 bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std::string& localPath,
-                                        std::int32_t expectedSize, std::uint32_t expectedChecksum) {
+                                        std::int32_t expectedSize, std::uint32_t expectedChecksum,
+                                        const std::optional<Sha256Digest>& expectedDigest) {
     std::string title = platform.files.GetFileTitle(localPath);
 
     // The name comes from the server: it must never lead out of the temp folder.
@@ -100,11 +102,13 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     if (std::optional<FileStatus> status = platform.files.Stat(localPath);
         status && !status->isDirectory && status->size == expectedSize) {
         statusText.SetWindowText(Format("Checking previously downloaded %s...", title));
-        std::uint32_t checksum = 0;
-        if (FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+        FileCheck check = CheckFile(platform.files, localPath, expectedChecksum, expectedDigest);
+        if (check == FileCheck::kMatches) {
             transferredBytes = WrappingAdd(transferredBytes, expectedSize);
             return true;
         }
+        // Bytes that are not what the publisher signed must not stay where they could be run.
+        if (check == FileCheck::kAltered) platform.files.Remove(localPath);
     }
 
     UpdaterSource source = SplitSourceUrl(sourceUrl);
@@ -164,7 +168,12 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     std::vector<char> pending(kBlockSize * kBlocksPerWrite);
     std::size_t pendingBytes = 0;
     std::int64_t written = 0;  // on the disk; behind `received` by the pending blocks
+    // With a digest to match, the bytes are summed and hashed on their way to the disk, while
+    // the network keeps sending: a second pass over the file would add its whole time.
+    std::optional<FileFactsAccumulator> facts;
+    if (expectedDigest) facts.emplace();
     auto writePending = [&] {
+        if (facts) facts->Add(pending.data(), pendingBytes);
         bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
         if (ok) written += static_cast<std::int64_t>(pendingBytes);
         pendingBytes = 0;
@@ -216,9 +225,21 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         platform.files.Remove(localPath);
         return finish();
     }
-    std::uint32_t checksum = 0;
-    if (closed && FileChecksum(platform.files, localPath, checksum) && checksum == expectedChecksum) {
+    FileCheck check = FileCheck::kDiffers;
+    FileFacts sums;
+    if (facts) {
+        // Only a file that took every byte received holds what was summed.
+        if (closed && !writeFailed && facts->Finish(sums)) {
+            check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+        }
+    } else if (closed) {
+        check = CheckFile(platform.files, localPath, expectedChecksum, std::nullopt);
+    }
+    if (check == FileCheck::kMatches) {
         result = true;
+    } else if (check == FileCheck::kAltered) {
+        platform.files.Remove(localPath);
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrFileAltered, title);
     } else {
         ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
     }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "download/verify.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
@@ -52,12 +53,22 @@ void CUpdateDownloaderDlg::OnInstall() {
         startupInfo.size = kStartupInfoSize;
         processInfo.Clear();
         std::string error;
-        processInfo.process = processes.Start(entry->localPath, error);
+        // From signed definitions the updater must still be what the publisher signed: the
+        // temp folder is not ours alone between the download and this click.
+        bool authentic = !entry->expectedDigest ||
+                         FileHasDigest(platform.files, entry->localPath, *entry->expectedDigest);
+        if (authentic) processInfo.process = processes.Start(entry->localPath, error);
         if (!processInfo.process) {
             // Nothing ran, so nothing counts as installed: the template stays first in the list
             // and the environment stays as the next try should find it.
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterNotStarted,
-                        entry->localPath);
+            if (authentic) {
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterNotStarted,
+                            entry->localPath);
+            } else {
+                platform.files.Remove(entry->localPath);
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterAltered,
+                            entry->localPath);
+            }
             updateList.EnableWindow(true);
             installButton.EnableWindow(true);
             installButton.SetFocus();

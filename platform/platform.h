@@ -1,6 +1,7 @@
 #pragma once
 // The bundle of a host's services that the application object hands down to the dialogs.
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/http_client.h"
 #include "platform/processes.h"
@@ -17,6 +18,9 @@ struct Platform {
     Files& files;
     Processes& processes;
     System& system;
+    // The keys whose signatures the definitions must carry; none: no signature is checked.
+    // Only the build puts keys here (tests pass their own).
+    const TrustedKeys& trustedKeys = NoTrustedKeys();
 };
 
 }  // namespace fw

@@ -68,6 +68,29 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "installation of the beta version."},
     {148, "Unable to start the updater %s.\r\n\r\nClick Install to try again, or Exit to leave "
           "without installing the remaining updates."},
+    {149, "The update definitions are not signed. Updates are accepted only with the "
+          "publisher's signature, so nothing can be installed from them."},
+    {150, "The update definitions are signed with a key that this program does not trust (key "
+          "%s). Nothing can be installed from them."},
+    {151, "The signature of the update definitions cannot be read. Nothing can be installed "
+          "from them."},
+    {152, "The update definitions do not match their signature. They may have been altered on "
+          "the way, so nothing can be installed from them."},
+    {153, "The update definitions have lines after their signature. They may have been altered "
+          "on the way, so nothing can be installed from them."},
+    {154, "The update definitions have no valid serial number. Nothing can be installed from "
+          "them."},
+    {155, "The update definitions were signed for %s, not for %s. Nothing can be installed "
+          "from them."},
+    {156, "The update definitions (serial %s) are older than those this program has already "
+          "accepted (serial %s). An old copy may have been sent in their place, so nothing can "
+          "be installed from them."},
+    {157, "The update definitions do not give the SHA-256 digest of the updater for %s. "
+          "Nothing can be installed from them."},
+    {158, "The file %s has been altered: its contents differ from what the publisher signed. "
+          "It has been deleted."},
+    {159, "The updater %s has been altered since it was downloaded. It has been deleted and "
+          "will not be started.\r\n\r\nClick Exit, then check and download the updates again."},
     {160, "The identity of the update server %s could not be verified. Its certificate has "
           "expired, names another server or comes from an authority this computer does not "
           "trust. Please try again later."},

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcurl4-openssl-dev curl time libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+  libcurl4-openssl-dev curl time libcpp-httplib-dev libssl-dev openssl zlib1g-dev libbrotli-dev
   libgtk-3-dev
   xvfb xauth x11-apps x11-utils imagemagick xdotool libxtst-dev
   clang-14 libclang-rt-14-dev

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,9 +61,11 @@ public:
     void CheckForUpdates();              // discovery/check.cpp
     void SendUpdateRequest(bool beta);   // discovery/update_request.cpp
     void RunDownloads();                 // download/driver.cpp
-    // True when the updater is at `localPath`, complete and verified (download/transfer.cpp).
+    // True when the updater is at `localPath`, complete and verified (download/transfer.cpp);
+    // with an expected digest (signed definitions) its SHA-256 must match as well.
     bool TransferFile(const std::string& sourceUrl, const std::string& localPath,
-                      std::int32_t expectedSize, std::uint32_t expectedChecksum);
+                      std::int32_t expectedSize, std::uint32_t expectedChecksum,
+                      const std::optional<Sha256Digest>& expectedDigest = std::nullopt);
     // After a block: both bars and the time-remaining text (download/progress_display.cpp).
     // `receivedBytes` and `expectedSize` are the current file's; `lastShownSeconds` is the
     // transfer's last shown estimate, -1 at the start of each file.

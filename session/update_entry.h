@@ -2,9 +2,11 @@
 // The updates that a check offers, and the lists of texts that the dialog keeps beside them.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +20,9 @@ struct UpdateEntry {
     std::string localPath;     // where the updater is saved; empty until the download reaches it
     std::int32_t expectedSize = 0;
     std::uint32_t expectedChecksum = 0;
+    // The SHA-256 of the updater from signed definitions; only a program with trusted keys reads
+    // it, and then every entry has one.
+    std::optional<std::array<std::uint8_t, 32>> expectedDigest = std::nullopt;
 };
 
 // The updates in definitions order, held by value. A deque, so that hundreds of thousands of

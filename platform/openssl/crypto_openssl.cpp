@@ -1,0 +1,74 @@
+#include "platform/crypto.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+
+namespace fw {
+namespace {
+
+struct MdCtxFree {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+}  // namespace
+
+struct Sha256::State {
+    MdCtx ctx{EVP_MD_CTX_new()};
+    bool ok = false;
+};
+
+Sha256::Sha256() : state(std::make_unique<State>()) {
+    state->ok = state->ctx && EVP_DigestInit_ex(state->ctx.get(), EVP_sha256(), nullptr) == 1;
+}
+
+Sha256::~Sha256() = default;
+
+bool Sha256::Update(const void* data, std::size_t size) {
+    if (state->ok && size > 0) state->ok = EVP_DigestUpdate(state->ctx.get(), data, size) == 1;
+    return state->ok;
+}
+
+bool Sha256::Finish(Sha256Digest& digest) {
+    unsigned int length = 0;
+    bool done = state->ok && EVP_DigestFinal_ex(state->ctx.get(), digest.data(), &length) == 1 &&
+                length == digest.size();
+    state->ok = false;
+    return done;
+}
+
+bool Sha256::Of(std::span<const std::uint8_t> data, Sha256Digest& digest) {
+    Sha256 hash;
+    return hash.Update(data.data(), data.size()) && hash.Finish(digest);
+}
+
+bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
+                           std::span<const std::uint8_t> message,
+                           std::span<const std::uint8_t> signatureDer) {
+    if (publicKeyDer.empty() || signatureDer.empty()) return false;
+    const unsigned char* p = publicKeyDer.data();
+    Pkey key(d2i_PUBKEY(nullptr, &p, static_cast<long>(publicKeyDer.size())));
+    // Trailing bytes after the key mean it is not the key we were given.
+    if (!key || p != publicKeyDer.data() + publicKeyDer.size()) return false;
+    if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_EC) return false;
+    char group[64] = {};
+    std::size_t groupLength = 0;
+    if (EVP_PKEY_get_group_name(key.get(), group, sizeof group, &groupLength) != 1 ||
+        std::strcmp(group, "prime256v1") != 0) {
+        return false;
+    }
+    MdCtx ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+        return false;
+    }
+    return EVP_DigestVerify(ctx.get(), signatureDer.data(), signatureDer.size(), message.data(),
+                            message.size()) == 1;
+}
+
+}  // namespace fw

@@ -1,0 +1,128 @@
+// fablewright-publish as a publisher uses it: a key pair, definitions for a folder of updaters,
+// the signature, and the verification of what is served.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "tests/support/temp_dir.h"
+#include "tools/publish/publish.h"
+
+namespace fw {
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+class PublishTest : public ::testing::Test {
+protected:
+    Result Publish(std::vector<std::string> args) {
+        std::ostringstream out, err;
+        int code = publish::Run(args, out, err);
+        return {code, out.str(), err.str()};
+    }
+
+    // A served folder with two updaters, made and signed with a fresh key.
+    void SetUp() override {
+        dir.Write("pass", "correct horse\n");
+        dir.Write("server/files/a.exe", std::string(5000, 'a'));
+        dir.Write("server/files/b.exe", std::string(7000, 'b'));
+        dir.Write("list", "# template~file~server path\n\nFantasy~a.exe~files/a.exe\nHorror~b.exe~files/b.exe\n");
+        ASSERT_EQ(Publish({"keygen", "--out", dir.Path("k"), "--passphrase-file", dir.Path("pass")}).code, 0);
+        ASSERT_EQ(Publish({"make", "--files", dir.Path("server/files"), "--list", dir.Path("list"),
+                           "--out", defs})
+                      .code,
+                  0);
+        Result signed_ = Sign();
+        ASSERT_EQ(signed_.code, 0) << signed_.err;
+    }
+    Result Sign(std::string pass = "pass") {
+        return Publish({"sign", "--key", dir.Path("k.key"), "--passphrase-file", dir.Path(pass), defs});
+    }
+    Result Verify() { return Publish({"verify", "--root", dir.Path("server"), "--key", dir.Path("k.pub")}); }
+
+    test::TempDir dir;
+    std::string defs = dir.Path("server/UpDefs/FablewrightUpdates.txt");
+};
+
+TEST_F(PublishTest, VerifyAcceptsWhatSignMadeAndSignRaisesTheSerial) {
+    Result verified = Verify();
+    EXPECT_EQ(verified.code, 0) << verified.out;
+    EXPECT_NE(verified.out.find("serial 1"), std::string::npos);
+    dir.Write("server/UpDefs/FablewrightUpdates.txt", "\n" + dir.Read("server/UpDefs/FablewrightUpdates.txt"));
+    ASSERT_EQ(Sign().code, 0);
+    std::string text = dir.Read("server/UpDefs/FablewrightUpdates.txt");
+    EXPECT_NE(text.find("serial~FablewrightUpdates.txt~2\n"), std::string::npos);
+    EXPECT_EQ(text.find("signature"), text.rfind("signature"));  // the old signature is gone
+    EXPECT_EQ(Verify().code, 0);
+}
+
+TEST_F(PublishTest, VerifyCatchesEveryProblem) {
+    std::string good = dir.Read("server/UpDefs/FablewrightUpdates.txt");
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"wrong digest",
+         [&] {
+             std::string text = good.substr(0, good.find("signature"));
+             std::size_t at = text.find("sha256:") + 7;
+             text[at] = text[at] == '0' ? '1' : '0';
+             dir.Write("server/UpDefs/FablewrightUpdates.txt", text);
+             ASSERT_EQ(Sign().code, 0);
+         },
+         "Fantasy (files/a.exe, line 3): FAILED: SHA-256"},
+        {"missing file", [&] { std::filesystem::remove(dir.Path("server/files/b.exe")); },
+         "Horror (files/b.exe, line 4): FAILED: missing file"},
+        {"bad signature",
+         [&] {
+             std::string text = good;
+             text.replace(text.find("a.exe"), 5, "c.exe");
+             dir.Write("server/UpDefs/FablewrightUpdates.txt", text);
+         },
+         "FablewrightUpdates.txt: FAILED: bad signature"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dir.Write("server/UpDefs/FablewrightUpdates.txt", good);
+        dir.Write("server/files/b.exe", std::string(7000, 'b'));
+        c.spoil();
+        Result result = Verify();
+        EXPECT_EQ(result.code, 1);
+        EXPECT_NE(result.out.find(c.report), std::string::npos) << result.out;
+    }
+}
+
+TEST_F(PublishTest, ClearErrorsForTheUsualMistakes) {
+    dir.Write("wrong", "not it\n");
+    Result wrong = Sign("wrong");
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_NE(wrong.err.find("wrong passphrase"), std::string::npos) << wrong.err;
+
+    dir.Write("list", "Fantasy~a.exe~files/a.exe\nHorror~gone.exe~files/gone.exe\nlonely\n");
+    Result make = Publish({"make", "--files", dir.Path("server/files"), "--list", dir.Path("list")});
+    EXPECT_EQ(make.code, 1);
+    EXPECT_NE(make.err.find(":2: cannot read the updater"), std::string::npos) << make.err;
+    EXPECT_NE(make.err.find(":3: expected"), std::string::npos) << make.err;
+
+    dir.Write("server/UpDefs/FablewrightUpdates.txt", "version~1\n\nupdate~Fantasy~a.exe~5~1f\n");
+    Result bad = Sign();
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("FablewrightUpdates.txt:3: an update record needs"), std::string::npos)
+        << bad.err;
+
+    EXPECT_EQ(Publish({"sign", "--key", dir.Path("none.key"), defs}).code, 1);
+    EXPECT_EQ(Publish({"frobnicate"}).code, 2);
+    Result help = Publish({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("openssl dgst -sha256 -sign"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fw

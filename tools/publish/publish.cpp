@@ -1,0 +1,557 @@
+#include "tools/publish/publish.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "discovery/base64.h"
+#include "discovery/definitions.h"
+#include "discovery/signed_definitions.h"
+#include "download/transfer.h"
+#include "download/verify.h"
+#include "platform/openssl/signing_openssl.h"
+#include "platform/posix/files_posix.h"
+
+namespace fw::publish {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPassphraseVariable = "FABLEWRIGHT_PUBLISH_PASSPHRASE";
+
+constexpr const char* kHelp = R"help(fablewright-publish: sign the update definitions that the Fablewright Update
+Downloader checks when keys are built into it.
+
+  fablewright-publish keygen --out NAME
+      Makes a P-256 key pair: NAME.key (the private key, PKCS #8 encrypted with
+      AES-256 under a passphrase; keep it secret) and NAME.pub (the public key;
+      build the program with -DFW_TRUSTED_KEYS=NAME.pub). Prints the key id.
+
+  fablewright-publish make --files DIR --list LIST [--version TEXT] [--out FILE]
+      Writes definitions for the updaters in DIR. LIST has one line per update,
+      "template name~file in DIR~path on the server"; "#" starts a comment. Each
+      update line gets the size, the program's 32-bit checksum and the SHA-256.
+      Add other records (equiv, info) to the result before signing it.
+
+  fablewright-publish sign --key KEY [--key KEY2] [--serial N] [--name NAME] FILE
+      Checks every line of FILE, sets the serial record to N (or raises it by
+      one; 1 for a file without one), drops any old signature lines and appends
+      one signature line per key. NAME is the definitions file name that the
+      serial binds the file to (default: the name of FILE).
+
+  fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]
+      Checks served definitions (DIR/UpDefs/NAME, default: every file there) as
+      the program does: the signature by one of the keys, the serial and its
+      file name, and every listed updater's size, checksum and SHA-256 under
+      DIR. Prints a report; the exit code is 1 when anything is wrong.
+
+  The passphrase comes from --passphrase-file FILE (its first line), else from
+  the variable FABLEWRIGHT_PUBLISH_PASSPHRASE, else it is asked for.
+
+The format:
+  update~<template>~<source>~<size>~<checksum>~sha256:<64 hex digits>
+  serial~<definitions file name>~<N>      N decimal, 64 bits, never lowered
+  signature~ecdsa-p256-sha256~<key id>~<base64 of the DER signature>
+The signed bytes are the file's bytes, exactly as served, up to the first
+signature line; only signature lines and empty lines may follow. The key id is
+the first 8 bytes, in lower-case hex, of SHA-256 over the DER public key.
+
+Signing with stock OpenSSL gives the same result as `sign`:
+  # the file holds its serial line, ends with a line end, has no signature yet
+  openssl dgst -sha256 -sign NAME.key -out defs.sig FablewrightUpdates.txt
+  id=$(openssl pkey -pubin -in NAME.pub -outform DER | openssl dgst -sha256 -r | cut -c1-16)
+  echo "signature~ecdsa-p256-sha256~$id~$(base64 -w0 defs.sig)" >> FablewrightUpdates.txt
+)help";
+
+struct Options {
+    std::vector<std::string> positional;
+    std::map<std::string, std::vector<std::string>> values;
+    std::string error;
+
+    const std::string* One(const std::string& name) const {
+        auto it = values.find(name);
+        return it == values.end() || it->second.empty() ? nullptr : &it->second.back();
+    }
+};
+
+Options Parse(const std::vector<std::string>& args, std::size_t from,
+              std::initializer_list<const char*> known) {
+    Options options;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) != 0) {
+            options.positional.push_back(a);
+            continue;
+        }
+        bool ok = false;
+        for (const char* k : known) ok = ok || a == k;
+        if (!ok) {
+            options.error = "unknown option " + a;
+        } else if (i + 1 >= args.size()) {
+            options.error = a + " needs a value";
+        } else {
+            options.values[a].push_back(args[++i]);
+        }
+        if (!options.error.empty()) break;
+    }
+    return options;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return text.str();
+}
+
+// Writes through a temporary file and a rename, so a failure never leaves half a file.
+bool WriteFile(const std::string& path, const std::string& text, bool secret = false) {
+    std::string temporary = path + ".tmp";
+    std::error_code ec;
+    if (fs::path parent = fs::path(path).parent_path(); !parent.empty()) {
+        fs::create_directories(parent, ec);
+    }
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        if (secret) {
+            fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace);
+        }
+        out << text;
+        out.close();
+        if (!out) return false;
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) fs::remove(temporary, ec);
+    return !ec;
+}
+
+bool Passphrase(const Options& options, bool confirm, std::string& passphrase, std::ostream& err) {
+    if (const std::string* file = options.One("--passphrase-file")) {
+        std::optional<std::string> text = ReadFile(*file);
+        if (!text) {
+            err << "error: cannot read the passphrase file " << *file << "\n";
+            return false;
+        }
+        passphrase = text->substr(0, text->find_first_of("\r\n"));
+        return true;
+    }
+    if (const char* value = std::getenv(kPassphraseVariable)) {
+        passphrase = value;
+        return true;
+    }
+    if (!ReadPassphraseFromTerminal("Passphrase: ", confirm, passphrase)) {
+        err << "error: no passphrase (no terminal to ask, or the two entries differ)\n";
+        return false;
+    }
+    return true;
+}
+
+std::string KeyIdOfPem(const std::string& pem) {
+    TrustedKeys keys;
+    if (!ReadPublicKeysPem(pem, keys) || keys.size() != 1) return {};
+    return KeyIdOf(keys[0]);
+}
+
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Each line of `text` with its number from 1: without CR bytes and LF.
+std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        std::size_t end = text.find('\n', position);
+        if (end == std::string_view::npos) end = text.size();
+        std::string line;
+        for (char c : text.substr(position, end - position)) {
+            if (c != '\r') line += c;
+        }
+        lines.push_back(line);
+        position = end + 1;
+    }
+    return lines;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool AllHex(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
+// The problems of the records a signed file is made of, each with its line number.
+std::vector<std::string> CheckLines(const std::string& name, std::string_view text) {
+    std::vector<std::string> problems;
+    std::vector<std::string> lines = Lines(text);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty() || line.front() == '#') continue;
+        FieldTokenizer tokenizer(line, "~");
+        std::string keyword;
+        tokenizer.NextField(keyword);
+        std::vector<std::string> fields;
+        for (std::string f; tokenizer.NextField(f);) fields.push_back(f);
+        std::string where = name + ":" + std::to_string(i + 1) + ": ";
+        if (EqualsNoCase(keyword, "update")) {
+            if (fields.size() < 5) {
+                problems.push_back(where + "an update record needs "
+                                           "template~source~size~checksum~sha256:<64 hex digits>");
+            } else if (!AllDigits(fields[2])) {
+                problems.push_back(where + "the size \"" + fields[2] + "\" is not a number of bytes");
+            } else if (!AllHex(fields[3]) || fields[3].size() > 8) {
+                problems.push_back(where + "the checksum \"" + fields[3] + "\" is not 32-bit hexadecimal");
+            } else if (!ParseDigestField(fields[4])) {
+                problems.push_back(where + "\"" + fields[4] + "\" is not sha256:<64 hex digits>");
+            }
+        } else if (EqualsNoCase(keyword, "serial")) {
+            if (fields.size() < 2 || !ParseSerial(fields[1])) {
+                problems.push_back(where + "a serial record needs <file name>~<decimal number>");
+            }
+        } else if (EqualsNoCase(keyword, "updatever")) {
+            if (fields.empty() || ParseDecimal32(fields[0]) > kHighestDefinitionsVersion) {
+                problems.push_back(where + "the format version must be at most 3");
+            }
+        }
+    }
+    return problems;
+}
+
+int KeyGen(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string* base = options.One("--out");
+    if (!base || !options.positional.empty()) {
+        err << "usage: fablewright-publish keygen --out NAME\n";
+        return 2;
+    }
+    std::string privatePath = *base + ".key", publicPath = *base + ".pub";
+    for (const std::string& path : {privatePath, publicPath}) {
+        if (fs::exists(path)) {
+            err << "error: " << path << " exists already; a key is never overwritten\n";
+            return 1;
+        }
+    }
+    std::string passphrase, error;
+    if (!Passphrase(options, true, passphrase, err)) return 1;
+    SigningKeyPair pair;
+    if (!GenerateSigningKey(passphrase, pair, error)) {
+        err << "error: " << error << "\n";
+        return 1;
+    }
+    if (!WriteFile(privatePath, pair.privatePem, true) || !WriteFile(publicPath, pair.publicPem)) {
+        err << "error: cannot write " << privatePath << " and " << publicPath << "\n";
+        return 1;
+    }
+    out << "private key: " << privatePath << " (keep it secret)\n"
+        << "public key:  " << publicPath << "\n"
+        << "key id:      " << KeyIdOfPem(pair.publicPem) << "\n";
+    return 0;
+}
+
+int Make(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string* folder = options.One("--files");
+    const std::string* listPath = options.One("--list");
+    if (!folder || !listPath || !options.positional.empty()) {
+        err << "usage: fablewright-publish make --files DIR --list LIST [--version TEXT] [--out FILE]\n";
+        return 2;
+    }
+    std::optional<std::string> list = ReadFile(*listPath);
+    if (!list) {
+        err << "error: cannot read " << *listPath << "\n";
+        return 1;
+    }
+    std::string text = "updatever~3\n";
+    if (const std::string* version = options.One("--version")) text += "version~" + *version + "\n";
+    PosixFiles files;
+    int problems = 0;
+    std::vector<std::string> lines = Lines(*list);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty() || line.front() == '#') continue;
+        std::string where = *listPath + ":" + std::to_string(i + 1) + ": ";
+        FieldTokenizer tokenizer(line, "~");
+        std::string name, file, source, extra;
+        if (!tokenizer.NextField(name) || name.empty() || !tokenizer.NextField(file) ||
+            !tokenizer.NextField(source) || tokenizer.NextField(extra)) {
+            err << where << "expected \"template name~file~path on the server\"\n";
+            ++problems;
+            continue;
+        }
+        std::string path = (fs::path(*folder) / file).string();
+        FileFacts facts;
+        if (!ReadFileFacts(files, path, facts)) {
+            err << where << "cannot read the updater " << path << "\n";
+            ++problems;
+            continue;
+        }
+        if (facts.size > INT32_MAX) {
+            err << where << path << " is larger than the 2 GiB the definitions can describe\n";
+            ++problems;
+            continue;
+        }
+        char checksum[16];
+        std::snprintf(checksum, sizeof checksum, "%08x", facts.checksum);
+        text += "update~" + name + "~" + source + "~" + std::to_string(facts.size) + "~" +
+                checksum + "~sha256:" + DigestHex(facts.digest) + "\n";
+    }
+    if (problems) return 1;
+    if (const std::string* target = options.One("--out")) {
+        if (!WriteFile(*target, text)) {
+            err << "error: cannot write " << *target << "\n";
+            return 1;
+        }
+    } else {
+        out << text;
+    }
+    return 0;
+}
+
+int Sign(const Options& options, std::ostream& out, std::ostream& err) {
+    auto keys = options.values.find("--key");
+    if (options.positional.size() != 1 || keys == options.values.end()) {
+        err << "usage: fablewright-publish sign --key KEY [--key KEY2] [--serial N] [--name NAME] FILE\n";
+        return 2;
+    }
+    const std::string& path = options.positional[0];
+    std::optional<std::string> text = ReadFile(path);
+    if (!text) {
+        err << "error: cannot read " << path << "\n";
+        return 1;
+    }
+    std::string name = options.One("--name") ? *options.One("--name") : fs::path(path).filename().string();
+    SignatureBlock block = SplitSignatureBlock(*text);
+    if (block.othersAfter) {
+        err << path << ": records follow the signature lines; move them above the signature\n";
+        return 1;
+    }
+    std::string body(block.signedBytes);
+    std::vector<std::string> problems = CheckLines(path, body);
+    for (const std::string& p : problems) err << p << "\n";
+    if (!problems.empty()) return 1;
+
+    std::string eol = body.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    if (!body.empty() && body.back() != '\n') body += eol;
+
+    // Find the serial record, if any: one only, and the new serial never below it.
+    std::optional<std::uint64_t> current;
+    std::size_t serialStart = std::string::npos, serialEnd = 0;
+    int serialLines = 0;
+    for (std::size_t position = 0, number = 1; position < body.size(); ++number) {
+        std::size_t end = body.find('\n', position);
+        std::string line;
+        for (char c : body.substr(position, end - position)) {
+            if (c != '\r') line += c;
+        }
+        FieldTokenizer tokenizer(line, "~");
+        std::string keyword, file, value;
+        if (tokenizer.NextField(keyword) && EqualsNoCase(keyword, "serial")) {
+            ++serialLines;
+            tokenizer.NextField(file);
+            tokenizer.NextField(value);
+            current = ParseSerial(value);
+            serialStart = position;
+            serialEnd = end + 1;
+            if (serialLines > 1) {
+                err << path << ":" << number << ": a second serial record; keep one\n";
+                return 1;
+            }
+        }
+        position = end + 1;
+    }
+    std::uint64_t serial = current ? *current + 1 : 1;
+    if (const std::string* given = options.One("--serial")) {
+        std::optional<std::uint64_t> value = ParseSerial(*given);
+        if (!value) {
+            err << "error: --serial " << *given << " is not a decimal number\n";
+            return 2;
+        }
+        if (current && *value < *current) {
+            err << "error: serial " << *value << " is lower than the file's serial " << *current
+                << "; programs that saw " << *current << " would refuse it\n";
+            return 1;
+        }
+        serial = *value;
+    }
+    std::string serialLine = "serial~" + name + "~" + std::to_string(serial) + eol;
+    if (serialStart != std::string::npos) {
+        body.replace(serialStart, serialEnd - serialStart, serialLine);
+    } else {
+        body.insert(0, serialLine);
+    }
+
+    std::string signatures;
+    std::string passphrase;
+    bool havePassphrase = false;
+    for (const std::string& keyPath : keys->second) {
+        std::optional<std::string> pem = ReadFile(keyPath);
+        if (!pem) {
+            err << "error: cannot read the private key " << keyPath << "\n";
+            return 1;
+        }
+        if (!havePassphrase && pem->find("ENCRYPTED") != std::string::npos) {
+            if (!Passphrase(options, false, passphrase, err)) return 1;
+            havePassphrase = true;
+        }
+        Bytes signature, publicKey;
+        std::string error;
+        if (!SignWithPrivateKey(*pem, passphrase, AsBytes(body), signature, publicKey, error)) {
+            err << "error: " << keyPath << ": " << error << "\n";
+            return 1;
+        }
+        std::string id = KeyIdOf(publicKey);
+        signatures += "signature~" + std::string(kSignatureAlgorithm) + "~" + id + "~" +
+                      EncodeBase64(signature) + eol;
+        out << "signed with key " << id << " (" << keyPath << ")\n";
+    }
+    if (!WriteFile(path, body + signatures)) {
+        err << "error: cannot write " << path << "\n";
+        return 1;
+    }
+    out << path << ": serial " << serial << " for " << name << "\n";
+    return 0;
+}
+
+const char* VerdictText(DefinitionsVerdict verdict) {
+    switch (verdict) {
+    case DefinitionsVerdict::kTrusted: return "signature good";
+    case DefinitionsVerdict::kUnsigned: return "not signed";
+    case DefinitionsVerdict::kUnknownKey: return "signed only by keys not given here";
+    case DefinitionsVerdict::kDamaged: return "a signature line cannot be read";
+    case DefinitionsVerdict::kBadSignature: return "bad signature: the bytes are not the ones signed";
+    case DefinitionsVerdict::kLinesAfter: return "lines after the signature";
+    case DefinitionsVerdict::kNoSerial: return "no single valid serial record";
+    case DefinitionsVerdict::kOtherFile: return "the serial names another file";
+    case DefinitionsVerdict::kOlderSerial: return "older serial";
+    case DefinitionsVerdict::kNoDigest: return "an update record without sha256:";
+    }
+    return "?";
+}
+
+int Verify(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string* root = options.One("--root");
+    auto keyPaths = options.values.find("--key");
+    if (!root || keyPaths == options.values.end()) {
+        err << "usage: fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]\n";
+        return 2;
+    }
+    TrustedKeys keys;
+    for (const std::string& keyPath : keyPaths->second) {
+        std::optional<std::string> pem = ReadFile(keyPath);
+        std::size_t had = keys.size();
+        if (!pem || !ReadPublicKeysPem(*pem, keys) || keys.size() == had) {
+            err << "error: " << keyPath << " holds no public key\n";
+            return 1;
+        }
+    }
+    std::vector<std::string> names = options.positional;
+    fs::path defsFolder = fs::path(*root) / "UpDefs";
+    if (names.empty()) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(defsFolder, ec)) {
+            if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        if (names.empty()) {
+            err << "error: no definitions in " << defsFolder.string() << "\n";
+            return 1;
+        }
+    }
+    PosixFiles files;
+    int problems = 0;
+    for (const std::string& name : names) {
+        std::string path = (defsFolder / name).string();
+        std::optional<std::string> text = ReadFile(path);
+        if (!text) {
+            out << name << ": FAILED: cannot read " << path << "\n";
+            ++problems;
+            continue;
+        }
+        DefinitionsCheck check = CheckSignedDefinitions(*text, name, keys, std::nullopt);
+        if (check.verdict != DefinitionsVerdict::kTrusted) {
+            out << name << ": FAILED: " << VerdictText(check.verdict)
+                << (check.detail.empty() ? "" : " (" + check.detail + ")") << "\n";
+            ++problems;
+            continue;
+        }
+        out << name << ": signature good, serial " << check.serial << "\n";
+        std::vector<std::string> lines = Lines(check.signedBytes);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            FieldTokenizer tokenizer(lines[i], "~");
+            std::string keyword, template_, source, size, checksum, digest;
+            if (!tokenizer.NextField(keyword) || !EqualsNoCase(keyword, "update") ||
+                !tokenizer.NextField(template_) || !tokenizer.NextField(source) ||
+                !tokenizer.NextField(size) || !tokenizer.NextField(checksum) ||
+                !tokenizer.NextField(digest)) {
+                continue;
+            }
+            UpdaterSource where = SplitSourceUrl(source);
+            std::string file = (fs::path(*root) / where.object).string();
+            std::string label = "  " + template_ + " (" + source + ", line " + std::to_string(i + 1) + "): ";
+            FileFacts facts;
+            std::string problem;
+            if (!fs::is_regular_file(file) || !ReadFileFacts(files, file, facts)) {
+                problem = "missing file " + file;
+            } else if (facts.size != ParseDecimal32(size)) {
+                problem = "size " + std::to_string(facts.size) + ", listed " + size;
+            } else if (facts.checksum != ParseHex32(checksum)) {
+                char actual[16];
+                std::snprintf(actual, sizeof actual, "%x", facts.checksum);
+                problem = std::string("checksum ") + actual + ", listed " + checksum;
+            } else if (ParseDigestField(digest) != facts.digest) {
+                problem = "SHA-256 " + DigestHex(facts.digest) + " differs from the listed one";
+            }
+            if (!problem.empty()) {
+                out << label << "FAILED: " << problem << "\n";
+                ++problems;
+            } else {
+                out << label << "ok, " << facts.size << " bytes\n";
+            }
+        }
+    }
+    out << (problems ? std::to_string(problems) + " problem(s) found\n" : std::string("all good\n"));
+    return problems ? 1 : 0;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        (args.empty() ? err : out) << kHelp;
+        return args.empty() ? 2 : 0;
+    }
+    const std::string& command = args[0];
+    Options options;
+    if (command == "keygen") {
+        options = Parse(args, 1, {"--out", "--passphrase-file"});
+    } else if (command == "make") {
+        options = Parse(args, 1, {"--files", "--list", "--version", "--out"});
+    } else if (command == "sign") {
+        options = Parse(args, 1, {"--key", "--serial", "--name", "--passphrase-file"});
+    } else if (command == "verify") {
+        options = Parse(args, 1, {"--root", "--key"});
+    } else {
+        err << "unknown command \"" << command << "\"; see fablewright-publish --help\n";
+        return 2;
+    }
+    if (!options.error.empty()) {
+        err << "error: " << options.error << "; see fablewright-publish --help\n";
+        return 2;
+    }
+    if (command == "keygen") return KeyGen(options, out, err);
+    if (command == "make") return Make(options, out, err);
+    if (command == "sign") return Sign(options, out, err);
+    return Verify(options, out, err);
+}
+
+}  // namespace fw::publish

@@ -1,0 +1,16 @@
+#pragma once
+// fablewright-publish: the publisher's side of signed update definitions. `keygen` makes a key
+// pair, `make` writes definitions for a folder of updaters, `sign` sets the serial and appends
+// the signature, `verify` checks a served folder as the program would.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace fw::publish {
+
+// Runs one command line (without the program name); what a person reads goes to `out`,
+// problems to `err`. Returns the exit code: 0 on success, 1 on a problem found, 2 on misuse.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace fw::publish
