@@ -78,7 +78,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath, &installed, trusted.active};
+                             infoPath, trusted.active, &installed};
     std::string line;
     std::size_t received = 0;
     for (;;) {
