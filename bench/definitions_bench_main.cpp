@@ -74,7 +74,7 @@ int Run(std::uint64_t mib, bool distinct) {
     PosixRegistry registry((work / "registry.reg").string());
     PosixProcesses processes;
     PosixSystem system;
-    Platform platform{ui, http, registry, files, processes, system};
+    Platform platform{ui, http, registry, files, processes, system, NoTrustedKeys()};
     if (!http.Startup()) return 1;
     registry.CreateKey("Software\\Corvallen\\Fablewright")
         ->SetValue("InstallDir", (work / "install").string());

@@ -168,7 +168,7 @@ bool Downloaded(CUpdateDownloaderDlg& dlg) {
 
 TransferRun RunHeadless(Services& s, const std::string& host) {
     HeadlessBackend ui;
-    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system};
+    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system, NoTrustedKeys()};
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
     BenchDownloaderDlg dlg(platform, 5, argv);
@@ -191,7 +191,7 @@ TransferRun RunHeadless(Services& s, const std::string& host) {
 
 TransferRun RunGtk(Services& s, const std::string& host) {
     TimedGtkBackend ui;
-    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system};
+    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system, NoTrustedKeys()};
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
     BenchDownloaderDlg dlg(platform, 5, argv);
@@ -225,7 +225,7 @@ struct IdleCosts {
 IdleCosts MeasureIdle(Services& s, const std::string& host) {
     IdleCosts costs;
     GtkBackend ui;
-    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system};
+    Platform platform{ui, s.http, *s.registry, s.files, s.processes, s.system, NoTrustedKeys()};
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
     BenchDownloaderDlg dlg(platform, 5, argv);

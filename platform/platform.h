@@ -19,8 +19,9 @@ struct Platform {
     Processes& processes;
     System& system;
     // The keys whose signatures the definitions must carry; none: no signature is checked.
-    // Only the build puts keys here (tests pass their own).
-    const TrustedKeys& trustedKeys = NoTrustedKeys();
+    // Only the build puts keys here (tests pass their own). No default: a host that forgot to
+    // pass the built-in keys would silently check nothing.
+    const TrustedKeys& trustedKeys;
 };
 
 }  // namespace fw

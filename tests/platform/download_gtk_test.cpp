@@ -182,7 +182,7 @@ class DownloadGtkTest : public ::testing::Test {
         std::string host = server->HostText();
         const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                               host.c_str()};
-        Platform platform{*gtk, http, *registry, files, processes, system};
+        Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
         ObservedDownloaderDlg dlg(platform, 5, argv);
         auto enter = [&](Phase next) {
             o.phase = next;

@@ -96,7 +96,7 @@ protected:
         ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
                          err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
-                         host.system()};
+                         host.system(), NoTrustedKeys()};
         if (onEveryPump) dynamic_cast<HeadlessBackend&>(host.ui()).onEveryPump = onEveryPump;
         result.code = host.Run(console, argc, argv.data());
         result.out = out.str();

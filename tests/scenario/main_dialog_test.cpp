@@ -328,7 +328,7 @@ public:
 TEST_F(MainDialogTest, NetworkLayerThatCannotStartEndsTheProgramWithMessage103) {
     FailingStartupClient http;
     Platform p = tp.platform();
-    Platform broken{p.ui, http, p.registry, p.files, p.processes, p.system};
+    Platform broken{p.ui, http, p.registry, p.files, p.processes, p.system, p.trustedKeys};
     tp.ui.ExpectMessageBox(IDOK);
     CommandLine cl{};
     CUpdateDownloaderApp app(broken, cl.argc(), cl.argv());

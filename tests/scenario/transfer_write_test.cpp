@@ -80,7 +80,7 @@ protected:
     TransferWriteTest() : files(*tp.files) {
         Platform& p = tp.platform();
         platform = std::make_unique<Platform>(
-            Platform{p.ui, *counting, p.registry, files, p.processes, p.system});
+            Platform{p.ui, *counting, p.registry, files, p.processes, p.system, p.trustedKeys});
         Install({{"SciFi.gsi", "Sci Fi"}});
     }
 

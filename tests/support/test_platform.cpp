@@ -63,7 +63,7 @@ TestPlatform::TestPlatform()
     // The application's start-up does this before any dialog runs.
     EXPECT_TRUE(http->Startup());
     bundle = std::make_unique<Platform>(
-        Platform{ui, *http, *registry, *files, *processes, system});
+        Platform{ui, *http, *registry, *files, *processes, system, NoTrustedKeys()});
 }
 
 TestPlatform::~TestPlatform() { DeleteUserKeyTree(registryFile); }
@@ -88,7 +88,7 @@ TestPlatform::TestPlatform()
     // The application's start-up does this before any dialog runs.
     EXPECT_TRUE(http->Startup());
     bundle = std::make_unique<Platform>(
-        Platform{ui, *http, *registry, *files, *processes, system});
+        Platform{ui, *http, *registry, *files, *processes, system, NoTrustedKeys()});
 }
 
 TestPlatform::~TestPlatform() = default;

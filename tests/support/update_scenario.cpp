@@ -60,7 +60,7 @@ UpdateScenario::UpdateScenario()
     counting = std::make_unique<CountingHttpClient>(*tp.http);
     Platform& p = tp.platform();
     platform = std::make_unique<Platform>(
-        Platform{p.ui, *counting, p.registry, p.files, p.processes, p.system});
+        Platform{p.ui, *counting, p.registry, p.files, p.processes, p.system, p.trustedKeys});
     tp.RegisterInstallFolder(installFolder);
 }
 
