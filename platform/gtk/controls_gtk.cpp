@@ -8,6 +8,10 @@
 namespace fw {
 namespace {
 
+// A row or a label never shows more than a screen's width or a few lines of text; laying out
+// more would only cost time (a line of the definitions may be megabytes long).
+constexpr std::size_t kMaxDrawnBytes = 16384;
+
 bool HasOwnMnemonics(ControlKind kind) {
     return kind == ControlKind::kStatic || kind == ControlKind::kGroupBox ||
            kind == ControlKind::kPushButton || kind == ControlKind::kCheckBox;
@@ -86,6 +90,7 @@ GtkWidget* MakeLabel(int heightPx, int lineHeight, bool top) {
     // A GtkFixed gives a child its natural width: keep that at the rectangle's.
     gtk_label_set_width_chars(GTK_LABEL(label), 1);
     gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
+    AddWholeTextTooltip(label);
     return label;
 }
 
@@ -99,11 +104,36 @@ void EllipsizeChildLabel(GtkControl& c) {
     }
 }
 
+
+// List rows keep the program's bytes; only the rows on screen are converted for drawing.
+void ShowRowText(GtkTreeViewColumn*, GtkCellRenderer* renderer, GtkTreeModel* model,
+                 GtkTreeIter* iter, gpointer) {
+    gchar* raw = nullptr;
+    gtk_tree_model_get(model, iter, 0, &raw, -1);
+    GCharPtr owned(raw);
+    g_object_set(renderer, "text", ShownPrefix(raw ? raw : "", kMaxDrawnBytes).c_str(), nullptr);
+}
+
+gboolean OnListQueryTooltip(GtkWidget* widget, gint x, gint y, gboolean keyboard,
+                            GtkTooltip* tooltip, gpointer data) {
+    GtkTreeView* view = GTK_TREE_VIEW(widget);
+    GtkTreePath* path = nullptr;
+    if (!gtk_tree_view_get_tooltip_context(view, &x, &y, keyboard, nullptr, &path, nullptr)) {
+        return FALSE;
+    }
+    int row = gtk_tree_path_get_indices(path)[0];
+    std::string whole = ListRowTooltip(*static_cast<GtkControl*>(data), row);
+    bool shown = !whole.empty() && SetWholeTextTooltip(widget, tooltip, whole);
+    if (shown) gtk_tree_view_set_tooltip_row(view, tooltip, path);
+    gtk_tree_path_free(path);
+    return shown ? TRUE : FALSE;
+}
+
 }  // namespace
 
 void SetLabelText(GtkControl& c) {
     if (c.label == nullptr) return;
-    std::string shown = ShownText(c.text);
+    std::string shown = ShownPrefix(c.text, kMaxDrawnBytes);
     bool literal = c.kind == ControlKind::kStatic && c.tmpl && (c.tmpl->style & SS_NOPREFIX) != 0;
     if (literal || !HasOwnMnemonics(c.kind)) {
         gtk_label_set_text(GTK_LABEL(c.label), shown.c_str());
@@ -169,19 +199,32 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
             g_signal_connect(c->widget, "clicked", G_CALLBACK(OnButtonClicked), c.get());
             break;
         case ControlKind::kListBox: {
-            c->store = gtk_list_store_new(2, G_TYPE_STRING, G_TYPE_STRING);
+            c->store = gtk_list_store_new(1, G_TYPE_STRING);
             GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(c->store));
             g_object_unref(c->store);  // the view holds it
-            gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
-            gtk_tree_view_set_enable_search(GTK_TREE_VIEW(view), FALSE);
+            GtkTreeView* tree = GTK_TREE_VIEW(view);
+            gtk_tree_view_set_headers_visible(tree, FALSE);
+            gtk_tree_view_set_enable_search(tree, FALSE);
             GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-            g_object_set(renderer, "ypad", 0, nullptr);
-            gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(view), -1, "", renderer,
-                                                        "text", 0, nullptr);
-            gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)),
-                                        GTK_SELECTION_SINGLE);
+            g_object_set(renderer, "ypad", 0, "ellipsize", PANGO_ELLIPSIZE_END, "ellipsize-set",
+                         TRUE, "single-paragraph-mode", TRUE, nullptr);
+            // One column as wide as the list, whatever its texts: a row never asks for more room
+            // than the list has, and with every row of the same height the view measures none of
+            // them, so hundreds of thousands of rows cost no more than their strings.
+            GtkTreeViewColumn* column = gtk_tree_view_column_new();
+            gtk_tree_view_column_pack_start(column, renderer, TRUE);
+            gtk_tree_view_column_set_cell_data_func(column, renderer, ShowRowText, nullptr,
+                                                    nullptr);
+            gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
+            gtk_tree_view_column_set_fixed_width(column, 1);
+            gtk_tree_view_column_set_expand(column, TRUE);
+            gtk_tree_view_append_column(tree, column);
+            gtk_tree_view_set_fixed_height_mode(tree, TRUE);
+            gtk_tree_selection_set_mode(gtk_tree_view_get_selection(tree), GTK_SELECTION_SINGLE);
             g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButtonPress),
                              c.get());
+            gtk_widget_set_has_tooltip(view, TRUE);
+            g_signal_connect(view, "query-tooltip", G_CALLBACK(OnListQueryTooltip), c.get());
             c->widget = gtk_scrolled_window_new(nullptr, nullptr);
             gtk_scrolled_window_set_shadow_type(
                 GTK_SCROLLED_WINDOW(c->widget),
@@ -337,16 +380,38 @@ void GtkBackend::SetCheck(WindowHandle dialog, int id, int check) {
     c->programmatic = false;
 }
 
+std::string ListRowTooltip(GtkControl& c, int row) {
+    GtkTreeIter iter;
+    if (c.store == nullptr || row < 0 ||
+        !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c.store), &iter, nullptr, row)) {
+        return {};
+    }
+    gchar* raw = nullptr;
+    gtk_tree_model_get(GTK_TREE_MODEL(c.store), &iter, 0, &raw, -1);
+    GCharPtr owned(raw);
+    std::string shown = ShownPrefix(raw ? raw : "", kMaxDrawnBytes);
+    // Measured as the row draws it, against the room the column gives it.
+    GtkTreeView* view = GTK_TREE_VIEW(c.focusWidget);
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(view, 0);
+    int room = gtk_tree_view_column_get_width(column) - 4;
+    std::string measured = WholeTextTooltipText(c.focusWidget, shown);
+    PangoLayout* layout = gtk_widget_create_pango_layout(c.focusWidget, measured.c_str());
+    int width = 0;
+    int height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    return width > room ? shown : std::string();
+}
+
 int GtkBackend::ListInsert(WindowHandle dialog, int id, int index, std::string_view text) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    int count = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(c->store), nullptr);
-    if (index > count) return LB_ERR;
-    if (index < 0) index = count;
+    if (index > c->rows) return LB_ERR;
+    if (index < 0) index = c->rows;
     std::string raw(text);
     GtkTreeIter iter;
-    gtk_list_store_insert_with_values(c->store, &iter, index, 0, ShownText(raw).c_str(), 1,
-                                      raw.c_str(), -1);
+    gtk_list_store_insert_with_values(c->store, &iter, index, 0, raw.c_str(), -1);
+    ++c->rows;
     return index;
 }
 
@@ -354,35 +419,38 @@ int GtkBackend::ListDelete(WindowHandle dialog, int id, int index) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
     GtkTreeIter iter;
-    if (index < 0 ||
+    if (index < 0 || index >= c->rows ||
         !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) {
         return LB_ERR;
     }
     gtk_list_store_remove(c->store, &iter);
-    return gtk_tree_model_iter_n_children(GTK_TREE_MODEL(c->store), nullptr);
+    return --c->rows;
 }
 
 void GtkBackend::ListReset(WindowHandle dialog, int id) {
     GtkControl* c = state->Control(dialog, id);
-    if (c && c->store) gtk_list_store_clear(c->store);
+    if (c && c->store) {
+        gtk_list_store_clear(c->store);
+        c->rows = 0;
+    }
 }
 
 int GtkBackend::ListCount(WindowHandle dialog, int id) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    return gtk_tree_model_iter_n_children(GTK_TREE_MODEL(c->store), nullptr);
+    return c->rows;
 }
 
 int GtkBackend::ListGetText(WindowHandle dialog, int id, int index, std::string& text) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
     GtkTreeIter iter;
-    if (index < 0 ||
+    if (index < 0 || index >= c->rows ||
         !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) {
         return LB_ERR;
     }
     gchar* raw = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(c->store), &iter, 1, &raw, -1);
+    gtk_tree_model_get(GTK_TREE_MODEL(c->store), &iter, 0, &raw, -1);
     GCharPtr owned(raw);
     text = raw ? raw : "";
     return static_cast<int>(text.size());

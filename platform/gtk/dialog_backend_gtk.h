@@ -41,6 +41,8 @@ struct GtkMessageBoxView {
     int defaultAnswer = 0;
     int focusedAnswer = 0;
     bool closable = true;  // whether closing the window answers at all
+    int width = 0;         // the box's window, in pixels
+    int height = 0;
 };
 
 class GtkBackend : public DialogBackend {
@@ -108,6 +110,11 @@ class GtkBackend : public DialogBackend {
     // (synthesised pointer and key events) or the widgets' own signals, never by calling a
     // dialog's handler, and reports false when the window or control does not exist.
     std::vector<GtkControlLayout> DescribeLayout(WindowHandle dialog);
+    // The work area of the screen, in pixels.
+    ClientRect ScreenArea();
+    // The text the tooltip of control `id` (for a list box: of row `row`) would show now;
+    // empty when the text fits and no tooltip shows.
+    std::string TooltipText(WindowHandle dialog, int id, int row = -1);
     // The fraction (0 to 1) a progress bar showed the last time it was painted on screen;
     // nothing before its first paint or when `id` is no progress bar.
     std::optional<double> DrawnProgressFraction(WindowHandle dialog, int id);

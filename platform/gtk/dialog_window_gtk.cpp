@@ -22,6 +22,15 @@ std::string ShownText(std::string_view raw) {
 }
 
 
+std::string ShownPrefix(std::string_view raw, std::size_t maxBytes) {
+    if (raw.size() <= maxBytes) return ShownText(raw);
+    std::size_t cut = maxBytes;
+    // A continuation byte of UTF-8 never starts a character; in the code page, a cut anywhere
+    // is as good.
+    while (cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) --cut;
+    return ShownText(raw.substr(0, cut)) + "\u2026";
+}
+
 std::string ToMnemonic(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);

@@ -43,6 +43,9 @@ using GCharPtr = std::unique_ptr<char, GFree>;
 // Our texts are 8-bit strings; GTK draws UTF-8. A text that is not UTF-8 is taken as the
 // Windows code page (Latin-1 where that has a gap). Windows line ends become one line break.
 std::string ShownText(std::string_view raw);
+// ShownText of at most the first `maxBytes` bytes, never cutting a character in two: for
+// widgets that can only ever show the start of a text, however long it is.
+std::string ShownPrefix(std::string_view raw, std::size_t maxBytes);
 // "&Check" -> "_Check", "&&" -> a literal "&", a literal "_" -> "__".
 std::string ToMnemonic(std::string_view text);
 
@@ -56,7 +59,8 @@ struct GtkControl {
     GtkWidget* widget = nullptr;       // what sits on the GtkFixed
     GtkWidget* focusWidget = nullptr;  // what takes the keyboard focus
     GtkWidget* label = nullptr;        // the GtkLabel that shows the text, if any
-    GtkListStore* store = nullptr;     // list boxes: column 0 shown text, column 1 our bytes
+    GtkListStore* store = nullptr;     // list boxes: column 0 our bytes, converted when drawn
+    int rows = 0;                      // list boxes: the store's row count
     std::string text;                  // the text as the program gave it
     unsigned buttonStyle = 0;
     int rangeLow = 0;
@@ -197,5 +201,21 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
                                           GtkDialogWindow& w, const ControlTemplate& ct);
 void SetLabelText(GtkControl& c);
 bool IsFocusable(const GtkControl& c);
+// The whole text of row `row` of a list box, as its tooltip shows it: empty when the row fits.
+std::string ListRowTooltip(GtkControl& c, int row);
+
+// Texts longer than their room (text_fit_gtk.cpp).
+// At most `maxChars` characters of a UTF-8 text, with an ellipsis when some were left out.
+std::string BoundedText(std::string_view shown, std::size_t maxChars);
+// `shown` with a place to break the line at least every few characters.
+std::string BreakableText(std::string_view shown);
+// As much of `shown` as a tooltip over `widget` shows: what fits on the screen.
+std::string WholeTextTooltipText(GtkWidget* widget, std::string_view shown);
+// Fills `tooltip` with `shown`, wrapped, within the screen; false when there is nothing to show.
+bool SetWholeTextTooltip(GtkWidget* widget, GtkTooltip* tooltip, std::string_view shown);
+// Gives an ellipsizing label a tooltip with its whole text, shown while the text is cut.
+void AddWholeTextTooltip(GtkWidget* label);
+// The tallest a message box's text may be before it scrolls.
+int MessageTextMaxHeight(GtkWidget* widget);
 
 }  // namespace fw

@@ -12,6 +12,37 @@ namespace fw {
 
 namespace {
 
+// A message holds at most this much of its text: a scrolled page or two of it, never a label
+// taller than a window can be.
+constexpr std::size_t kMaxMessageChars = 20000;
+
+// The box's text wraps anywhere, even inside a long file name, and scrolls once it is taller
+// than half the screen: the box stays within the screen and every line stays reachable.
+void FitMessageText(GtkWidget* box, GtkWidget* near) {
+    GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+    GtkWidget* label = children != nullptr ? GTK_WIDGET(children->data) : nullptr;
+    g_list_free(children);
+    if (label == nullptr || !GTK_IS_LABEL(label)) return;
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    // The label shows the text with break points added; the box's text stays as given.
+    gtk_label_set_text(GTK_LABEL(label), BreakableText(gtk_label_get_text(GTK_LABEL(label))).c_str());
+    GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+    GtkScrolledWindow* scrolled = GTK_SCROLLED_WINDOW(scroller);
+    gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_propagate_natural_width(scrolled, TRUE);
+    gtk_scrolled_window_set_propagate_natural_height(scrolled, TRUE);
+    gtk_scrolled_window_set_max_content_height(scrolled, MessageTextMaxHeight(near));
+    g_object_ref(label);
+    gtk_container_remove(GTK_CONTAINER(area), label);
+    gtk_container_add(GTK_CONTAINER(scroller), label);
+    g_object_unref(label);
+    gtk_box_pack_start(GTK_BOX(area), scroller, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(area), scroller, 0);
+    gtk_widget_show_all(scroller);
+}
+
 struct BoxButton {
     int answer;
     const char* label;
@@ -68,10 +99,13 @@ int GtkBackend::MessageBox(WindowHandle owner, std::string_view text, std::strin
     int closeAnswer = CloseAnswer(buttons);
 
     GtkWindow* parent = state->Parent(owner);
+    std::string shown = BoundedText(ShownText(text), kMaxMessageChars);
     GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, MessageTypeOf(type),
-                                            GTK_BUTTONS_NONE, "%s", ShownText(text).c_str());
+                                            GTK_BUTTONS_NONE, "%s", shown.c_str());
     g_object_ref_sink(box);
     std::unique_ptr<GtkWidget, GObjectUnref<GtkWidget>> keep(box);
+    g_object_set_data_full(G_OBJECT(box), "fw-text", g_strdup(shown.c_str()), g_free);
+    FitMessageText(box, parent != nullptr ? GTK_WIDGET(parent) : box);
     gtk_window_set_title(GTK_WINDOW(box), ShownText(caption).c_str());
     gtk_window_set_deletable(GTK_WINDOW(box), closeAnswer != 0);
     // The caption is drawn by the box itself, like our dialogs' title bars, so it shows also
@@ -130,11 +164,11 @@ std::optional<GtkMessageBoxView> GtkBackend::ActiveMessageBox() {
     GtkWidget* box = state->messageBoxes.back();
     GtkMessageBoxView view;
     view.title = gtk_window_get_title(GTK_WINDOW(box)) ? gtk_window_get_title(GTK_WINDOW(box)) : "";
-    gchar* text = nullptr;
-    g_object_get(box, "text", &text, nullptr);
-    GCharPtr owned(text);
+    const auto* text = static_cast<const char*>(g_object_get_data(G_OBJECT(box), "fw-text"));
     view.text = text ? text : "";
     view.closable = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(box), "fw-close-answer")) != 0;
+    view.width = gtk_widget_get_allocated_width(box);
+    view.height = gtk_widget_get_allocated_height(box);
     GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(box));
     GtkWidget* def = gtk_window_get_default_widget(GTK_WINDOW(box));
     // Every button the box really holds, found in its widget tree.

@@ -53,6 +53,26 @@ std::vector<GtkControlLayout> GtkBackend::DescribeLayout(WindowHandle dialog) {
     return result;
 }
 
+ClientRect GtkBackend::ScreenArea() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_monitor(display, 0) : nullptr;
+    if (monitor == nullptr) return {};
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return {area.width, area.height};
+}
+
+std::string GtkBackend::TooltipText(WindowHandle dialog, int id, int row) {
+    GtkControl* c = state->Control(dialog, id);
+    if (c == nullptr) return {};
+    if (c->store != nullptr) return ListRowTooltip(*c, row);
+    if (c->label == nullptr || !gtk_widget_get_has_tooltip(c->label) ||
+        !pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(c->label)))) {
+        return {};
+    }
+    return gtk_label_get_text(GTK_LABEL(c->label));
+}
+
 namespace {
 
 // Input through the window system: the X server moves the pointer, presses and releases, as a
@@ -115,7 +135,7 @@ bool GtkBackend::SimulateDoubleClick(WindowHandle dialog, int id, int row) {
     if (c == nullptr || c->store == nullptr) return false;
     GtkTreeView* view = GTK_TREE_VIEW(c->focusWidget);
     int y = 0;
-    int count = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(c->store), nullptr);
+    int count = c->rows;
     if (row >= 0 && row < count) {
         GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
         GdkRectangle cell;

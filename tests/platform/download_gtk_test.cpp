@@ -398,5 +398,86 @@ TEST_F(DownloadGtkTest, WindowAnswersAndCancelStopsTheTransferAtAnyPace) {
     }
 }
 
+// Runs the main dialog through `steps`, one per tick of the drive timer until it reports done;
+// a step that never finishes fails the test and ends the dialog.
+std::intptr_t RunSteps(ObservedDownloaderDlg& dlg, std::vector<std::function<bool()>> steps) {
+    std::size_t next = 0;
+    Clock::time_point since = Clock::now();
+    dlg.onDrive = [&] {
+        if (next >= steps.size()) return;
+        if (steps[next]()) {
+            ++next;
+            since = Clock::now();
+        } else if (Clock::now() - since > kStepDeadline) {
+            ADD_FAILURE() << "step " << next << " never finished";
+            next = steps.size();
+            dlg.EndDialog(kGiveUp);
+        }
+    };
+    return dlg.DoModal();
+}
+
+// A template name of 10,000 characters and an updater whose name makes a 5,000-character path:
+// the window keeps its size, the list shows the name cut to its width with the whole of it in
+// the row's tooltip, the message about the file wraps within the screen, and Exit ends the
+// program.
+TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
+    const std::string name(10000, 'W');
+    const std::string file(5000, 'f');
+    dir.Write("server/UpDefs/FablewrightUpdates.txt",
+              "version~4\nequiv~" + name + "~Fablewright\nupdate~" + name + "~files/" + file +
+                  "~100~1\nupdate~Fablewright~files/a.exe~100~1\n");
+    std::string host = server->HostText();
+    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
+                          host.c_str()};
+    Platform platform{*gtk, http, *registry, files, processes, system};
+    ObservedDownloaderDlg dlg(platform, 5, argv);
+    ClientRect screen = gtk->ScreenArea();
+    ClientRect before{};
+    std::optional<GtkMessageBoxView> retry;
+    auto w = [&] { return dlg.GetSafeHwnd(); };
+    std::intptr_t result = RunSteps(
+        dlg,
+        {[&] {
+             before = gtk->GetClientRect(w());
+             return gtk->IsShown(w()) && before.width > 1 && gtk->SimulateClick(w(), res::kIdCheck);
+         },
+         [&] {
+             return gtk->ListCount(w(), res::kIdUpdateList) == 2 &&
+                    gtk->IsEnabled(w(), res::kIdDownload);
+         },
+         [&] {
+             ClientRect after = gtk->GetClientRect(w());
+             EXPECT_EQ(after.width, before.width);
+             EXPECT_EQ(after.height, before.height);
+             std::string row;
+             EXPECT_EQ(gtk->ListGetText(w(), res::kIdUpdateList, 0, row),
+                       static_cast<int>(name.size()));
+             EXPECT_EQ(row, name);
+             EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 0), name);
+             EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 1), "");  // it fits
+             return gtk->SimulateClick(w(), res::kIdDownload);
+         },
+         [&] {
+             // The file cannot be made: every box that follows gets its last answer (OK, No).
+             std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
+             if (!box) return retry.has_value();
+             if (box->width <= 1) return false;  // not laid out yet
+             if (!retry && box->text.find(file) != std::string::npos) retry = box;
+             gtk->AnswerMessageBox(box->answers.back());
+             return false;
+         },
+         [&] {
+             return !gtk->ActiveMessageBox() && gtk->IsEnabled(w(), res::kIdExit) &&
+                    gtk->SimulateClick(w(), res::kIdExit);
+         }});
+    EXPECT_EQ(result, IDCANCEL) << "the run did not end through Exit";
+    ASSERT_TRUE(retry);
+    EXPECT_NE(retry->text.find(file), std::string::npos);
+    EXPECT_GT(screen.width, 0);
+    EXPECT_LE(retry->width, screen.width);
+    EXPECT_LE(retry->height, screen.height);
+}
+
 }  // namespace
 }  // namespace fw
