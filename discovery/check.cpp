@@ -46,7 +46,12 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
     request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
     if (!request) return fail(res::kStrUnavailable, -1);
-    if (!request->Send()) return fail(res::kStrUnavailable, -2);
+    // While the server keeps us waiting the window goes on painting, but takes no input.
+    WaitCallback repaint = [this] {
+        platform.ui.RepaintPending();
+        return true;
+    };
+    if (!request->Send({}, {}, repaint)) return fail(res::kStrUnavailable, -2);
     int status = 0;
     if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
     if (status != 200) {
@@ -61,7 +66,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     std::string line;
     std::size_t received = 0;
     for (;;) {
-        ReadStatus read = request->ReadLine(line);
+        ReadStatus read = request->ReadLine(line, repaint);
         if (read == ReadStatus::kEnd) break;
         if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
         received += line.size() + 1;

@@ -102,6 +102,11 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer data) {
     return FALSE;
 }
 
+gboolean OnWindowDrawn(GtkWidget*, cairo_t*, gpointer data) {
+    ++static_cast<GtkDialogWindow*>(data)->paints;
+    return FALSE;
+}
+
 void OnMenuActivate(GtkMenuItem*, gpointer data) {
     auto* entry = static_cast<GtkMenuEntry*>(data);
     Dispatch(entry->owner, {MessageKind::kSysCommand, static_cast<int>(entry->id), 0, 0});
@@ -226,6 +231,7 @@ std::intptr_t GtkBackend::RunModal(CDialog& dialog, const DialogTemplate& tmpl,
     g_signal_connect(w->window, "key-press-event", G_CALLBACK(OnKeyPress), w.get());
     g_signal_connect(w->window, "delete-event", G_CALLBACK(OnDelete), w.get());
     g_signal_connect(w->window, "window-state-event", G_CALLBACK(OnWindowState), w.get());
+    g_signal_connect_after(w->window, "draw", G_CALLBACK(OnWindowDrawn), w.get());
 
     w->fixed = gtk_fixed_new();
     gtk_style_context_add_class(gtk_widget_get_style_context(w->fixed), "fw-client");

@@ -89,6 +89,8 @@ class GtkBackend : public DialogBackend {
     // Makes a whole pass over the pending events at most every 5 ms; calls in between return
     // at once (see the definition).
     void PumpMessages() override;
+    // A pass over the main context in which only painting happens; input waits.
+    void RepaintPending() override;
     bool HasSystemMenu(WindowHandle dialog) override;
     void AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned id,
                           std::string_view text) override;
@@ -135,6 +137,8 @@ class GtkBackend : public DialogBackend {
     bool IsModalWindow(WindowHandle dialog);
     bool IsShown(WindowHandle dialog);
     bool HasWindowIcon(WindowHandle dialog);
+    // How many times the window has been drawn on screen.
+    int PaintCount(WindowHandle dialog);
 
     std::optional<GtkMessageBoxView> ActiveMessageBox();
     bool AnswerMessageBox(int answer);

@@ -54,6 +54,7 @@ std::string ToMnemonic(std::string_view text) {
 
 void Dispatch(GtkDialogWindow* w, const Message& message) {
     if (w == nullptr || w->closed || w->ended || w->dialog == nullptr) return;
+    if (w->backend->repaintOnly) return;
     std::shared_ptr<GtkDialogWindow> keep = w->shared_from_this();
     w->dialog->HandleMessage(message);
 }

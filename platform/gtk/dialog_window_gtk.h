@@ -115,6 +115,7 @@ struct GtkDialogWindow : std::enable_shared_from_this<GtkDialogWindow> {
     bool closed = false;
     bool iconic = false;
     bool hasIcon = false;
+    int paints = 0;  // how often the window has been drawn
 
     ~GtkDialogWindow() { Close(); }
 
@@ -166,6 +167,7 @@ struct GtkBackend::State {
     std::unique_ptr<PangoFontDescription, FontDescriptionFree> font;
     int baseX = 6;
     int baseY = 13;
+    bool repaintOnly = false;  // inside RepaintPending: nothing reaches a dialog
     gint64 lastPumpEnd = 0;  // monotonic microseconds; 0 before the first PumpMessages
 
     GtkDialogWindow* Window(WindowHandle handle) {

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/gtk/dialog_window_gtk.h"
 
@@ -21,6 +22,41 @@ gboolean OnTimer(gpointer data) {
     int id = static_cast<int>(timer->id);
     Dispatch(owner, {MessageKind::kTimer, id, 0, 0});
     return G_SOURCE_CONTINUE;
+}
+
+// What a repaint-only pass lets through: the window system telling us what to draw and where
+// the window is. Input and the window manager's requests wait for the next real pass.
+bool IsPaintEvent(const GdkEvent* event) {
+    switch (event->type) {
+        case GDK_EXPOSE:
+        case GDK_CONFIGURE:
+        case GDK_MAP:
+        case GDK_UNMAP:
+        case GDK_VISIBILITY_NOTIFY:
+        case GDK_WINDOW_STATE:
+        case GDK_PROPERTY_NOTIFY:
+        case GDK_DAMAGE:
+        case GDK_SETTING:
+            return true;
+        default:
+            return false;
+    }
+}
+
+struct HeldEvents {
+    std::vector<GdkEvent*> events;
+};
+
+void HoldInput(GdkEvent* event, gpointer data) {
+    if (IsPaintEvent(event)) {
+        gtk_main_do_event(event);
+    } else {
+        static_cast<HeldEvents*>(data)->events.push_back(gdk_event_copy(event));
+    }
+}
+
+void MainDoEvent(GdkEvent* event, gpointer) {
+    gtk_main_do_event(event);
 }
 
 }  // namespace
@@ -68,6 +104,27 @@ void GtkBackend::PumpMessages() {
         if (g_get_monotonic_time() - now > kMaxPumpPassUs) break;
     }
     state->lastPumpEnd = g_get_monotonic_time();
+}
+
+// The toolkit lays out and paints from its frame clock, a source of the main context like any
+// other, so a pass over the context is what repaints. During this one the window system's input
+// is held back (and put back in order afterwards, as if it had waited in the queue), and
+// nothing reaches a dialog: no timer, no command.
+void GtkBackend::RepaintPending() {
+    if (state->repaintOnly) return;
+    state->repaintOnly = true;
+    HeldEvents held;
+    gdk_event_handler_set(HoldInput, &held, nullptr);
+    gint64 start = g_get_monotonic_time();
+    while (g_main_context_iteration(nullptr, FALSE)) {
+        if (g_get_monotonic_time() - start > kMaxPumpPassUs) break;
+    }
+    gdk_event_handler_set(MainDoEvent, nullptr, nullptr);
+    for (GdkEvent* event : held.events) {
+        gdk_event_put(event);
+        gdk_event_free(event);
+    }
+    state->repaintOnly = false;
 }
 
 }  // namespace fw

@@ -53,6 +53,11 @@ std::vector<GtkControlLayout> GtkBackend::DescribeLayout(WindowHandle dialog) {
     return result;
 }
 
+int GtkBackend::PaintCount(WindowHandle dialog) {
+    GtkDialogWindow* w = state->Window(dialog);
+    return w != nullptr ? w->paints : 0;
+}
+
 ClientRect GtkBackend::ScreenArea() {
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = display ? gdk_display_get_monitor(display, 0) : nullptr;

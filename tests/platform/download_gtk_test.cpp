@@ -4,6 +4,10 @@
 // stop the transfer at once. CI runs this under xvfb-run.
 
 #include <gtest/gtest.h>
+#include <glib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -477,6 +481,99 @@ TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
     EXPECT_GT(screen.width, 0);
     EXPECT_LE(retry->width, screen.width);
     EXPECT_LE(retry->height, screen.height);
+}
+
+// A port on 127.0.0.1 that takes connections (the kernel completes them) and never answers.
+class SilentListener {
+  public:
+    SilentListener() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        if (fd < 0 || bind(fd, generic, length) != 0 || listen(fd, 8) != 0 ||
+            getsockname(fd, generic, &length) != 0) {
+            return;
+        }
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (fd >= 0) close(fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    int port = 0;
+
+  private:
+    int fd = -1;
+};
+
+// The update request goes to a server that never answers: the window goes on painting while
+// it waits (a label the test changes from a toolkit timer is drawn), the dialog itself gets no
+// message in the meantime, and the request gives up after about ten seconds.
+TEST_F(DownloadGtkTest, WindowPaintsWhileTheUpdateRequestWaitsAndTheRequestGivesUp) {
+    SilentListener silent;
+    ASSERT_NE(silent.port, 0);
+    dir.Write("server/UpDefs/FablewrightUpdates.txt",
+              "version~4\ninfo~127.0.0.1:" + std::to_string(silent.port) +
+                  "~info\nupdate~Fablewright~files/a.exe~100~1\n");
+    std::string host = server->HostText();
+    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
+                          host.c_str()};
+    Platform platform{*gtk, http, *registry, files, processes, system};
+    ObservedDownloaderDlg dlg(platform, 5, argv);
+    struct Waiting {
+        GtkBackend* gtk = nullptr;
+        WindowHandle window = nullptr;
+        bool active = false;
+        int changes = 0;
+    } waiting{gtk.get(), nullptr, false, 0};
+    // A toolkit timer, not the dialog's: it runs in any pass over the main context.
+    guint changer = g_timeout_add(
+        100,
+        [](gpointer data) -> gboolean {
+            auto* w = static_cast<Waiting*>(data);
+            if (w->active) {
+                w->gtk->SetText(w->window, res::kIdFolder, "/waiting/" + std::to_string(++w->changes));
+            }
+            return G_SOURCE_CONTINUE;
+        },
+        &waiting);
+    int paintsAtClick = 0;
+    int probesAtClick = 0;
+    int probes = 0;
+    dlg.onProbe = [&] { ++probes; };
+    Clock::time_point clicked{};
+    Clock::time_point listed{};
+    std::intptr_t result = RunSteps(
+        dlg, {[&] {
+                  waiting.window = dlg.GetSafeHwnd();
+                  if (!gtk->IsShown(waiting.window) || gtk->PaintCount(waiting.window) == 0) {
+                      return false;
+                  }
+                  paintsAtClick = gtk->PaintCount(waiting.window);
+                  probesAtClick = probes;
+                  clicked = Clock::now();
+                  waiting.active = true;
+                  return gtk->SimulateClick(waiting.window, res::kIdCheck);
+              },
+              [&] {
+                  if (gtk->ListCount(waiting.window, res::kIdUpdateList) != 1) return false;
+                  listed = Clock::now();
+                  waiting.active = false;
+                  EXPECT_GE(waiting.changes, 50);
+                  EXPECT_GE(gtk->PaintCount(waiting.window) - paintsAtClick, 30);
+                  // The one probe at most is the one the click itself was dispatched beside.
+                  EXPECT_LE(probes - probesAtClick, 1);
+                  return gtk->SimulateClick(waiting.window, res::kIdExit);
+              }});
+    g_source_remove(changer);
+    EXPECT_EQ(result, IDCANCEL);
+    double waitedMs = Millis(listed - clicked).count();
+    EXPECT_GT(waitedMs, 9500.0);
+    EXPECT_LT(waitedMs, 14000.0);
 }
 
 }  // namespace
