@@ -199,8 +199,8 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
             g_signal_connect(c->widget, "clicked", G_CALLBACK(OnButtonClicked), c.get());
             break;
         case ControlKind::kListBox: {
-            c->store = gtk_list_store_new(1, G_TYPE_STRING);
-            GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(c->store));
+            c->store = NewTextListModel();
+            GtkWidget* view = gtk_tree_view_new_with_model(c->store);
             g_object_unref(c->store);  // the view holds it
             GtkTreeView* tree = GTK_TREE_VIEW(view);
             gtk_tree_view_set_headers_visible(tree, FALSE);
@@ -381,15 +381,11 @@ void GtkBackend::SetCheck(WindowHandle dialog, int id, int check) {
 }
 
 std::string ListRowTooltip(GtkControl& c, int row) {
-    GtkTreeIter iter;
-    if (c.store == nullptr || row < 0 ||
-        !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c.store), &iter, nullptr, row)) {
+    if (c.store == nullptr || row < 0 || row >= static_cast<int>(TextListRows(c.store).size())) {
         return {};
     }
-    gchar* raw = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(c.store), &iter, 0, &raw, -1);
-    GCharPtr owned(raw);
-    std::string shown = ShownPrefix(raw ? raw : "", kMaxDrawnBytes);
+    std::string shown =
+        ShownPrefix(TextListRows(c.store)[static_cast<std::size_t>(row)], kMaxDrawnBytes);
     // Measured as the row draws it, against the room the column gives it.
     GtkTreeView* view = GTK_TREE_VIEW(c.focusWidget);
     GtkTreeViewColumn* column = gtk_tree_view_get_column(view, 0);
@@ -406,53 +402,46 @@ std::string ListRowTooltip(GtkControl& c, int row) {
 int GtkBackend::ListInsert(WindowHandle dialog, int id, int index, std::string_view text) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    if (index > c->rows) return LB_ERR;
-    if (index < 0) index = c->rows;
-    std::string raw(text);
-    GtkTreeIter iter;
-    gtk_list_store_insert_with_values(c->store, &iter, index, 0, raw.c_str(), -1);
-    ++c->rows;
+    int count = static_cast<int>(TextListRows(c->store).size());
+    if (index > count) return LB_ERR;
+    if (index < 0) index = count;
+    TextListInsert(c->store, index, std::string(text));
     return index;
 }
 
 int GtkBackend::ListDelete(WindowHandle dialog, int id, int index) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    GtkTreeIter iter;
-    if (index < 0 || index >= c->rows ||
-        !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) {
-        return LB_ERR;
-    }
-    gtk_list_store_remove(c->store, &iter);
-    return --c->rows;
+    int count = static_cast<int>(TextListRows(c->store).size());
+    if (index < 0 || index >= count) return LB_ERR;
+    TextListDelete(c->store, index);
+    return count - 1;
 }
 
 void GtkBackend::ListReset(WindowHandle dialog, int id) {
     GtkControl* c = state->Control(dialog, id);
-    if (c && c->store) {
-        gtk_list_store_clear(c->store);
-        c->rows = 0;
-    }
+    if (c == nullptr || c->store == nullptr) return;
+    // The view lets go of every row at once, rather than row by row.
+    GtkTreeView* view = GTK_TREE_VIEW(c->focusWidget);
+    g_object_ref(c->store);
+    gtk_tree_view_set_model(view, nullptr);
+    TextListClear(c->store);
+    gtk_tree_view_set_model(view, c->store);
+    g_object_unref(c->store);
 }
 
 int GtkBackend::ListCount(WindowHandle dialog, int id) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    return c->rows;
+    return static_cast<int>(TextListRows(c->store).size());
 }
 
 int GtkBackend::ListGetText(WindowHandle dialog, int id, int index, std::string& text) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    GtkTreeIter iter;
-    if (index < 0 || index >= c->rows ||
-        !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) {
-        return LB_ERR;
-    }
-    gchar* raw = nullptr;
-    gtk_tree_model_get(GTK_TREE_MODEL(c->store), &iter, 0, &raw, -1);
-    GCharPtr owned(raw);
-    text = raw ? raw : "";
+    const std::vector<std::string>& rows = TextListRows(c->store);
+    if (index < 0 || index >= static_cast<int>(rows.size())) return LB_ERR;
+    text = rows[static_cast<std::size_t>(index)];
     return static_cast<int>(text.size());
 }
 
@@ -462,7 +451,7 @@ int GtkBackend::ListGetCurSel(WindowHandle dialog, int id) {
     GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(c->focusWidget));
     GtkTreeIter iter;
     if (!gtk_tree_selection_get_selected(sel, nullptr, &iter)) return LB_ERR;
-    GtkTreePath* path = gtk_tree_model_get_path(GTK_TREE_MODEL(c->store), &iter);
+    GtkTreePath* path = gtk_tree_model_get_path(c->store, &iter);
     int index = gtk_tree_path_get_indices(path)[0];
     gtk_tree_path_free(path);
     return index;
@@ -474,12 +463,12 @@ int GtkBackend::ListSetCurSel(WindowHandle dialog, int id, int index) {
     GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(c->focusWidget));
     GtkTreeIter iter;
     if (index < 0 ||
-        !gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) {
+        !gtk_tree_model_iter_nth_child(c->store, &iter, nullptr, index)) {
         gtk_tree_selection_unselect_all(sel);
         return index == -1 ? 0 : LB_ERR;
     }
     gtk_tree_selection_select_iter(sel, &iter);
-    GtkTreePath* path = gtk_tree_model_get_path(GTK_TREE_MODEL(c->store), &iter);
+    GtkTreePath* path = gtk_tree_model_get_path(c->store, &iter);
     if (gtk_widget_get_realized(c->focusWidget)) {
         gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(c->focusWidget), path, nullptr, FALSE, 0, 0);
     }

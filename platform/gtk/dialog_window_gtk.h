@@ -59,8 +59,7 @@ struct GtkControl {
     GtkWidget* widget = nullptr;       // what sits on the GtkFixed
     GtkWidget* focusWidget = nullptr;  // what takes the keyboard focus
     GtkWidget* label = nullptr;        // the GtkLabel that shows the text, if any
-    GtkListStore* store = nullptr;     // list boxes: column 0 our bytes, converted when drawn
-    int rows = 0;                      // list boxes: the store's row count
+    GtkTreeModel* store = nullptr;     // list boxes: our bytes, converted when drawn
     std::string text;                  // the text as the program gave it
     unsigned buttonStyle = 0;
     int rangeLow = 0;
@@ -205,6 +204,14 @@ void SetLabelText(GtkControl& c);
 bool IsFocusable(const GtkControl& c);
 // The whole text of row `row` of a list box, as its tooltip shows it: empty when the row fits.
 std::string ListRowTooltip(GtkControl& c, int row);
+
+// The rows of a list box (list_model_gtk.cpp): a model of one string column over a vector.
+GtkTreeModel* NewTextListModel();
+const std::vector<std::string>& TextListRows(GtkTreeModel* model);
+void TextListInsert(GtkTreeModel* model, int index, std::string text);
+void TextListDelete(GtkTreeModel* model, int index);
+// Empties the model without telling its view: detach it from the view first.
+void TextListClear(GtkTreeModel* model);
 
 // Texts longer than their room (text_fit_gtk.cpp).
 // At most `maxChars` characters of a UTF-8 text, with an ellipsis when some were left out.

@@ -140,7 +140,7 @@ bool GtkBackend::SimulateDoubleClick(WindowHandle dialog, int id, int row) {
     if (c == nullptr || c->store == nullptr) return false;
     GtkTreeView* view = GTK_TREE_VIEW(c->focusWidget);
     int y = 0;
-    int count = c->rows;
+    int count = static_cast<int>(TextListRows(c->store).size());
     if (row >= 0 && row < count) {
         GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
         GdkRectangle cell;
