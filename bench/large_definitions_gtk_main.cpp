@@ -5,7 +5,11 @@
 // have nothing left to do (a lowest-priority idle call runs), and reports the peak resident
 // size of the process.
 //
-//   fw-large-definitions-gtk [--lines N]      (default 500000)
+//   fw-large-definitions-gtk [--lines N] [--served-by HOST DIR]
+//
+// --lines defaults to 500000. With --served-by, the definitions are written under DIR (the root
+// of a fablewright-update-server listening at HOST) instead of being served from this process,
+// so that the peak resident size is the program's alone.
 
 #include <glib.h>
 
@@ -93,7 +97,7 @@ struct Settled {
     }
 };
 
-int Run(long lines) {
+int Run(long lines, const std::string& externalHost, const std::string& externalRoot) {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0' || !GtkBackend::InitToolkit(nullptr, nullptr)) {
         std::fputs("fw-large-definitions-gtk: no X display; run it under xvfb-run\n", stderr);
@@ -102,16 +106,17 @@ int Run(long lines) {
     std::random_device seed;
     std::string root =
         (fs::temp_directory_path() / ("fw-large-definitions-" + std::to_string(seed()))).string();
-    fs::create_directories(root + "/server/UpDefs");
+    std::string served = externalRoot.empty() ? root + "/server" : externalRoot;
+    fs::create_directories(served + "/UpDefs");
     fs::create_directories(root + "/install");
     {
-        std::ofstream out(root + "/server/UpDefs/FablewrightUpdates.txt", std::ios::binary);
+        std::ofstream out(served + "/UpDefs/FablewrightUpdates.txt", std::ios::binary);
         out << "version~4\n";
         for (long i = 0; i < lines; ++i) out << "update~Bench~files/b.exe~100~1\n";
         std::ofstream gsi(root + "/install/Bench.gsi", std::ios::binary);
         gsi << "[Configuration]\r\nGameSystem=Bench\r\n";
     }
-    std::uintmax_t definitionsBytes = fs::file_size(root + "/server/UpDefs/FablewrightUpdates.txt");
+    std::uintmax_t definitionsBytes = fs::file_size(served + "/UpDefs/FablewrightUpdates.txt");
     CurlHttpClient http;
     PosixFiles files;
     PosixProcesses processes;
@@ -123,9 +128,9 @@ int Run(long lines) {
             return 1;
         }
     }
-    UpdateServer server(root + "/server");
-    if (!http.Startup() || !server.Start(0)) return 1;
-    std::string host = server.HostText();
+    UpdateServer server(served);
+    if (!http.Startup() || (externalHost.empty() && !server.Start(0))) return 1;
+    std::string host = externalHost.empty() ? server.HostText() : externalHost;
     long baseKiB = PeakResidentKiB();
 
     GtkBackend gtk;
@@ -181,7 +186,7 @@ int Run(long lines) {
         }
     };
     dlg.DoModal();
-    server.Stop();
+    if (externalHost.empty()) server.Stop();
     std::error_code ignored;
     fs::remove_all(root, ignored);
     std::printf("definitions: %ld update records, %.1f MiB; %ld rows listed\n", lines,
@@ -204,7 +209,22 @@ int Run(long lines) {
 
 int main(int argc, char** argv) {
     long lines = 500000;
-    if (argc == 3 && std::string_view(argv[1]) == "--lines") lines = std::atol(argv[2]);
-    if (lines <= 0) return 2;
-    return fw::bench::Run(lines);
+    std::string host;
+    std::string root;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view flag = argv[i];
+        if (flag == "--lines" && i + 1 < argc) {
+            lines = std::atol(argv[++i]);
+        } else if (flag == "--served-by" && i + 2 < argc) {
+            host = argv[++i];
+            root = argv[++i];
+        } else {
+            lines = 0;
+        }
+    }
+    if (lines <= 0) {
+        std::fputs("usage: fw-large-definitions-gtk [--lines N] [--served-by HOST DIR]\n", stderr);
+        return 2;
+    }
+    return fw::bench::Run(lines, host, root);
 }
