@@ -86,8 +86,8 @@ class GtkBackend : public DialogBackend {
     bool KillTimer(WindowHandle dialog, unsigned timerId) override;
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
-    // Makes a whole pass over the pending events at most every 5 ms; calls in between return
-    // at once (see the definition).
+    // Makes a whole pass over the pending events at most every 5 ms, or less often when passes
+    // are long (at least every 40 ms); calls in between return at once (see the definition).
     void PumpMessages() override;
     // A pass over the main context in which only painting happens; input waits.
     void RepaintPending() override;

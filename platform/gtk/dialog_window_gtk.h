@@ -167,7 +167,8 @@ struct GtkBackend::State {
     int baseX = 6;
     int baseY = 13;
     bool repaintOnly = false;  // inside RepaintPending: nothing reaches a dialog
-    gint64 lastPumpEnd = 0;  // monotonic microseconds; 0 before the first PumpMessages
+    gint64 lastPumpEnd = 0;
+    gint64 pumpIntervalUs = 0;  // how long after lastPumpEnd the next pass may come  // monotonic microseconds; 0 before the first PumpMessages
 
     GtkDialogWindow* Window(WindowHandle handle) {
         for (auto& w : windows) {

@@ -11,8 +11,10 @@ namespace fw {
 namespace {
 
 constexpr unsigned kMinimumTimerMs = 10;   // as USER_TIMER_MINIMUM
-constexpr gint64 kPumpIntervalUs = 5000;   // PumpMessages looks at most this often
-constexpr gint64 kMaxPumpPassUs = 100000;  // and dispatches for at most this long
+constexpr gint64 kPumpIntervalUs = 5000;   // PumpMessages looks at most this often,
+constexpr gint64 kPumpIntervalPerPassUs = 16;  // or 16 times as long as its last pass took,
+constexpr gint64 kMaxPumpIntervalUs = 40000;   // but never less often than this,
+constexpr gint64 kMaxPumpPassUs = 100000;      // and dispatches for at most this long
 
 
 gboolean OnTimer(gpointer data) {
@@ -89,14 +91,16 @@ bool GtkBackend::KillTimer(WindowHandle dialog, unsigned timerId) {
 
 // A download pumps before every 4096-byte block, which at loopback speed is every few
 // microseconds, and one pass over the main context (preparing every source, polling the X
-// connection) costs a good half of what the block itself does (docs/PERFORMANCE.md). So a call
-// that comes sooner than kPumpIntervalUs after the previous pass returns at once: pending input
-// and repaints wait at most that long (well below a frame), a confirmed Cancel still stops the
-// transfer before the block that follows its dispatch, and slow transfers, whose blocks come
-// further apart, still get a whole pass before every block.
+// connection) costs a good half of what the block itself does, and a pass that paints a frame
+// (the bars and texts that changed) some 2 ms (docs/PERFORMANCE.md). So a call that comes too
+// soon after the previous pass returns at once: within kPumpIntervalUs of it, or within 16 times
+// its length, so that passes take at most about 6% of the caller's time, up to
+// kMaxPumpIntervalUs. Pending input and repaints wait at most that long (a frame or two), a
+// confirmed Cancel still stops the transfer before the block that follows its dispatch, and
+// slow transfers, whose blocks come further apart, still get a whole pass before every block.
 void GtkBackend::PumpMessages() {
     gint64 now = g_get_monotonic_time();
-    if (state->lastPumpEnd != 0 && now - state->lastPumpEnd < kPumpIntervalUs) return;
+    if (state->lastPumpEnd != 0 && now - state->lastPumpEnd < state->pumpIntervalUs) return;
     // Each iteration dispatches what is ready; the one that finds nothing ends the pass. A
     // source that is always ready (a timer whose handler outlasts its period) cannot hold the
     // caller here for ever.
@@ -104,6 +108,8 @@ void GtkBackend::PumpMessages() {
         if (g_get_monotonic_time() - now > kMaxPumpPassUs) break;
     }
     state->lastPumpEnd = g_get_monotonic_time();
+    state->pumpIntervalUs = std::clamp((state->lastPumpEnd - now) * kPumpIntervalPerPassUs,
+                                       kPumpIntervalUs, kMaxPumpIntervalUs);
 }
 
 // The toolkit lays out and paints from its frame clock, a source of the main context like any
