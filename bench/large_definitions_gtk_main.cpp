@@ -123,7 +123,8 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     GtkSystem system;
     PosixRegistry registry(root + "/registry.reg");
     {
-        std::unique_ptr<RegistryKey> key = registry.CreateKey(res::LoadString(res::kStrRegistryKey));
+        std::unique_ptr<RegistryKey> key =
+            registry.CreateKey(res::LoadString(res::kStrRegistryKey));
         if (!key || !key->SetValue(res::LoadString(res::kStrInstallDirKey), root + "/install")) {
             return 1;
         }
@@ -197,10 +198,11 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     std::printf("  prune (Download click to first request) %8.3f s\n",
                 Seconds(pruneEnd - pruneStart));
     std::printf("  window idle after the first answer      %8.3f s later\n", pruneSettle);
-    std::printf("  peak resident: before the window %.1f MiB, after the check %.1f MiB, "
-                "at the end %.1f MiB\n",
-                static_cast<double>(baseKiB) / 1024, static_cast<double>(checkKiB) / 1024,
-                static_cast<double>(PeakResidentKiB()) / 1024);
+    std::printf(
+        "  peak resident: before the window %.1f MiB, after the check %.1f MiB, "
+        "at the end %.1f MiB\n",
+        static_cast<double>(baseKiB) / 1024, static_cast<double>(checkKiB) / 1024,
+        static_cast<double>(PeakResidentKiB()) / 1024);
     return step == Step::kDone ? 0 : 1;
 }
 

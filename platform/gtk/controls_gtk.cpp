@@ -104,7 +104,6 @@ void EllipsizeChildLabel(GtkControl& c) {
     }
 }
 
-
 // List rows keep the program's bytes; only the rows on screen are converted for drawing.
 void ShowRowText(GtkTreeViewColumn*, GtkCellRenderer* renderer, GtkTreeModel* model,
                  GtkTreeIter* iter, gpointer) {
@@ -221,8 +220,7 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
             gtk_tree_view_append_column(tree, column);
             gtk_tree_view_set_fixed_height_mode(tree, TRUE);
             gtk_tree_selection_set_mode(gtk_tree_view_get_selection(tree), GTK_SELECTION_SINGLE);
-            g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButtonPress),
-                             c.get());
+            g_signal_connect(view, "button-press-event", G_CALLBACK(OnListButtonPress), c.get());
             gtk_widget_set_has_tooltip(view, TRUE);
             g_signal_connect(view, "query-tooltip", G_CALLBACK(OnListQueryTooltip), c.get());
             c->widget = gtk_scrolled_window_new(nullptr, nullptr);
@@ -462,8 +460,7 @@ int GtkBackend::ListSetCurSel(WindowHandle dialog, int id, int index) {
     if (c == nullptr || c->store == nullptr) return LB_ERR;
     GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(c->focusWidget));
     GtkTreeIter iter;
-    if (index < 0 ||
-        !gtk_tree_model_iter_nth_child(c->store, &iter, nullptr, index)) {
+    if (index < 0 || !gtk_tree_model_iter_nth_child(c->store, &iter, nullptr, index)) {
         gtk_tree_selection_unselect_all(sel);
         return index == -1 ? 0 : LB_ERR;
     }

@@ -300,7 +300,6 @@ void GtkBackend::DestroyDialog(WindowHandle dialog) {
     w->Close();
 }
 
-
 // ---- system menu ----
 
 bool GtkBackend::HasSystemMenu(WindowHandle dialog) {

@@ -21,7 +21,6 @@ std::string ShownText(std::string_view raw) {
     return converted ? std::string(converted.get(), written) : std::string();
 }
 
-
 std::string ShownPrefix(std::string_view raw, std::size_t maxBytes) {
     if (raw.size() <= maxBytes) return ShownText(raw);
     std::size_t cut = maxBytes;

@@ -39,7 +39,6 @@ struct GFree {
 };
 using GCharPtr = std::unique_ptr<char, GFree>;
 
-
 // Our texts are 8-bit strings; GTK draws UTF-8. A text that is not UTF-8 is taken as the
 // Windows code page (Latin-1 where that has a gap). Windows line ends become one line break.
 std::string ShownText(std::string_view raw);
@@ -166,9 +165,9 @@ struct GtkBackend::State {
     std::unique_ptr<PangoFontDescription, FontDescriptionFree> font;
     int baseX = 6;
     int baseY = 13;
-    bool repaintOnly = false;  // inside RepaintPending: nothing reaches a dialog
-    gint64 lastPumpEnd = 0;
-    gint64 pumpIntervalUs = 0;  // how long after lastPumpEnd the next pass may come  // monotonic microseconds; 0 before the first PumpMessages
+    bool repaintOnly = false;   // inside RepaintPending: nothing reaches a dialog
+    gint64 lastPumpEnd = 0;     // monotonic microseconds; 0 before the first PumpMessages
+    gint64 pumpIntervalUs = 0;  // how long after lastPumpEnd the next pass may come
 
     GtkDialogWindow* Window(WindowHandle handle) {
         for (auto& w : windows) {

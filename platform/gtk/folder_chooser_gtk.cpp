@@ -74,5 +74,4 @@ bool GtkBackend::AnswerFolderBrowser(const std::optional<std::string>& folder) {
     return true;
 }
 
-
 }  // namespace fw

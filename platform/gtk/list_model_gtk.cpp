@@ -79,7 +79,8 @@ GtkTreePath* GetPath(GtkTreeModel* model, GtkTreeIter* iter) {
 void GetValue(GtkTreeModel* model, GtkTreeIter* iter, gint, GValue* value) {
     g_value_init(value, G_TYPE_STRING);
     int index = IndexOf(Self(model), iter);
-    if (index >= 0) g_value_set_string(value, (*Self(model)->rows)[static_cast<std::size_t>(index)].c_str());
+    if (index >= 0)
+        g_value_set_string(value, (*Self(model)->rows)[static_cast<std::size_t>(index)].c_str());
 }
 gboolean IterNext(GtkTreeModel* model, GtkTreeIter* iter) {
     int index = IndexOf(Self(model), iter);

@@ -27,7 +27,8 @@ void FitMessageText(GtkWidget* box, GtkWidget* near) {
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
     gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
     // The label shows the text with break points added; the box's text stays as given.
-    gtk_label_set_text(GTK_LABEL(label), BreakableText(gtk_label_get_text(GTK_LABEL(label))).c_str());
+    gtk_label_set_text(GTK_LABEL(label),
+                       BreakableText(gtk_label_get_text(GTK_LABEL(label))).c_str());
     GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
     GtkScrolledWindow* scrolled = GTK_SCROLLED_WINDOW(scroller);
     gtk_scrolled_window_set_policy(scrolled, GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);

@@ -10,12 +10,11 @@
 namespace fw {
 namespace {
 
-constexpr unsigned kMinimumTimerMs = 10;   // as USER_TIMER_MINIMUM
-constexpr gint64 kPumpIntervalUs = 5000;   // PumpMessages looks at most this often,
-constexpr gint64 kPumpIntervalPerPassUs = 16;  // or 16 times as long as its last pass took,
+constexpr unsigned kMinimumTimerMs = 10;       // as USER_TIMER_MINIMUM
+constexpr gint64 kPumpIntervalUs = 5000;       // PumpMessages looks at most this often,
+constexpr gint64 kPassSpacingFactor = 16;      // or 16 times as long as its last pass took,
 constexpr gint64 kMaxPumpIntervalUs = 40000;   // but never less often than this,
 constexpr gint64 kMaxPumpPassUs = 100000;      // and dispatches for at most this long
-
 
 gboolean OnTimer(gpointer data) {
     auto* timer = static_cast<GtkTimer*>(data);
@@ -108,7 +107,7 @@ void GtkBackend::PumpMessages() {
         if (g_get_monotonic_time() - now > kMaxPumpPassUs) break;
     }
     state->lastPumpEnd = g_get_monotonic_time();
-    state->pumpIntervalUs = std::clamp((state->lastPumpEnd - now) * kPumpIntervalPerPassUs,
+    state->pumpIntervalUs = std::clamp((state->lastPumpEnd - now) * kPassSpacingFactor,
                                        kPumpIntervalUs, kMaxPumpIntervalUs);
 }
 

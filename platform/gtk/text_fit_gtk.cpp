@@ -83,14 +83,12 @@ int TooltipLines(GtkWidget* widget) {
 }
 
 std::string WholeTextTooltipText(GtkWidget* widget, std::string_view shown) {
-    return BoundedText(shown,
-                       static_cast<std::size_t>(TooltipLines(widget) * kTooltipWidthChars));
+    return BoundedText(shown, static_cast<std::size_t>(TooltipLines(widget) * kTooltipWidthChars));
 }
 
 bool SetWholeTextTooltip(GtkWidget* widget, GtkTooltip* tooltip, std::string_view shown) {
     if (shown.empty()) return false;
-    GtkWidget* label =
-        gtk_label_new(BreakableText(WholeTextTooltipText(widget, shown)).c_str());
+    GtkWidget* label = gtk_label_new(BreakableText(WholeTextTooltipText(widget, shown)).c_str());
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
     gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
     gtk_label_set_max_width_chars(GTK_LABEL(label), kTooltipWidthChars);

@@ -4,8 +4,8 @@
 
 #include "platform/gtk/dialog_backend_gtk.h"
 
-#include <gtest/gtest.h>
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -459,7 +459,8 @@ TEST_F(GtkBackendTest, ListOfManyRowsStaysCheap) {
     d.steps = {WaitShown(), Do([&](ScriptedDialog& dlg) {
                    Clock::time_point start = Clock::now();
                    for (int i = 0; i < kRows; ++i) {
-                       gtk->ListInsert(dlg.handle(), kIdUpdateList, i, "Template " + std::to_string(i));
+                       gtk->ListInsert(dlg.handle(), kIdUpdateList, i,
+                                       "Template " + std::to_string(i));
                    }
                    filled = Clock::now();
                    fillSeconds = std::chrono::duration<double>(filled - start).count();
@@ -494,6 +495,49 @@ TEST_F(GtkBackendTest, ListOfManyRowsStaysCheap) {
     EXPECT_LT(fillSeconds, 5.0);
     EXPECT_LT(readSeconds, 5.0);
     EXPECT_LT(std::chrono::duration<double>(idle.at - filled).count(), 2.0);
+}
+
+// A text longer than its rectangle is cut on screen, and its tooltip then holds all of it; a
+// text that fits has no tooltip. The window keeps its size either way.
+TEST_F(GtkBackendTest, CutTextsShowTheirWholeTextAsATooltip) {
+    const std::string longVersion =
+        "Step 2:\r\nThe version available for download is 4.2 final release candidate 7 (build "
+        "2026-12-08, long-term support edition for every platform, with the complete set of "
+        "fixes from the maintenance branches). The templates listed below can be updated. "
+        "Double-click any templates you do not wish to update. Make sure you have at least "
+        "9.8M bytes of available disk space. Then click Download to download the updates.";
+    const std::string folder = "/home/player/" + std::string(600, 'd') + "/Fablewright";
+    std::vector<std::pair<std::string, std::string>> seen;  // the tooltip of each, in order
+    ClientRect before{};
+    ClientRect after{};
+    ScriptedDialog d(*gtk, MainDialogTemplate());
+    d.steps = {WaitShown(),
+               Do([&](ScriptedDialog& dlg) {
+                   before = gtk->GetClientRect(dlg.handle());
+                   gtk->SetText(dlg.handle(), kIdInstructions, longVersion);
+                   gtk->SetText(dlg.handle(), kIdFolder, folder);
+               }),
+               Idle(3),
+               Do([&](ScriptedDialog& dlg) {
+                   seen.emplace_back("instructions",
+                                     gtk->TooltipText(dlg.handle(), kIdInstructions));
+                   seen.emplace_back("folder", gtk->TooltipText(dlg.handle(), kIdFolder));
+                   gtk->SetText(dlg.handle(), kIdFolder, "/home/player/Fablewright");
+               }),
+               Idle(3),
+               Do([&](ScriptedDialog& dlg) {
+                   seen.emplace_back("short folder", gtk->TooltipText(dlg.handle(), kIdFolder));
+                   after = gtk->GetClientRect(dlg.handle());
+               })};
+    ASSERT_EQ(Run(d), 0);
+    std::string shownVersion = longVersion;
+    shownVersion.erase(shownVersion.find('\r'), 1);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].second, shownVersion);
+    EXPECT_EQ(seen[1].second, folder);
+    EXPECT_EQ(seen[2].second, "");
+    EXPECT_EQ(after.width, before.width);
+    EXPECT_EQ(after.height, before.height);
 }
 
 TEST_F(GtkBackendTest, DoubleClickReportsLbnDblclkWithTheRowSelected) {

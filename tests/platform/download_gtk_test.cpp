@@ -3,8 +3,8 @@
 // on answering (its timers fire, its progress bar repaints) and the real Cancel button must
 // stop the transfer at once. CI runs this under xvfb-run.
 
-#include <gtest/gtest.h>
 #include <glib.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -440,41 +440,42 @@ TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
     ClientRect before{};
     std::optional<GtkMessageBoxView> retry;
     auto w = [&] { return dlg.GetSafeHwnd(); };
-    std::intptr_t result = RunSteps(
-        dlg,
-        {[&] {
-             before = gtk->GetClientRect(w());
-             return gtk->IsShown(w()) && before.width > 1 && gtk->SimulateClick(w(), res::kIdCheck);
-         },
-         [&] {
-             return gtk->ListCount(w(), res::kIdUpdateList) == 2 &&
-                    gtk->IsEnabled(w(), res::kIdDownload);
-         },
-         [&] {
-             ClientRect after = gtk->GetClientRect(w());
-             EXPECT_EQ(after.width, before.width);
-             EXPECT_EQ(after.height, before.height);
-             std::string row;
-             EXPECT_EQ(gtk->ListGetText(w(), res::kIdUpdateList, 0, row),
-                       static_cast<int>(name.size()));
-             EXPECT_EQ(row, name);
-             EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 0), name);
-             EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 1), "");  // it fits
-             return gtk->SimulateClick(w(), res::kIdDownload);
-         },
-         [&] {
-             // The file cannot be made: every box that follows gets its last answer (OK, No).
-             std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
-             if (!box) return retry.has_value();
-             if (box->width <= 1) return false;  // not laid out yet
-             if (!retry && box->text.find(file) != std::string::npos) retry = box;
-             gtk->AnswerMessageBox(box->answers.back());
-             return false;
-         },
-         [&] {
-             return !gtk->ActiveMessageBox() && gtk->IsEnabled(w(), res::kIdExit) &&
-                    gtk->SimulateClick(w(), res::kIdExit);
-         }});
+    std::intptr_t result =
+        RunSteps(dlg, {[&] {
+                           before = gtk->GetClientRect(w());
+                           return gtk->IsShown(w()) && before.width > 1 &&
+                                  gtk->SimulateClick(w(), res::kIdCheck);
+                       },
+                       [&] {
+                           return gtk->ListCount(w(), res::kIdUpdateList) == 2 &&
+                                  gtk->IsEnabled(w(), res::kIdDownload);
+                       },
+                       [&] {
+                           ClientRect after = gtk->GetClientRect(w());
+                           EXPECT_EQ(after.width, before.width);
+                           EXPECT_EQ(after.height, before.height);
+                           std::string row;
+                           EXPECT_EQ(gtk->ListGetText(w(), res::kIdUpdateList, 0, row),
+                                     static_cast<int>(name.size()));
+                           EXPECT_EQ(row, name);
+                           EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 0), name);
+                           EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 1), "");  // it fits
+                           return gtk->SimulateClick(w(), res::kIdDownload);
+                       },
+                       [&] {
+                           // The file cannot be made: every box that follows gets its last answer
+                           // (OK, No).
+                           std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
+                           if (!box) return retry.has_value();
+                           if (box->width <= 1) return false;  // not laid out yet
+                           if (!retry && box->text.find(file) != std::string::npos) retry = box;
+                           gtk->AnswerMessageBox(box->answers.back());
+                           return false;
+                       },
+                       [&] {
+                           return !gtk->ActiveMessageBox() && gtk->IsEnabled(w(), res::kIdExit) &&
+                                  gtk->SimulateClick(w(), res::kIdExit);
+                       }});
     EXPECT_EQ(result, IDCANCEL) << "the run did not end through Exit";
     ASSERT_TRUE(retry);
     EXPECT_NE(retry->text.find(file), std::string::npos);
@@ -536,7 +537,8 @@ TEST_F(DownloadGtkTest, WindowPaintsWhileTheUpdateRequestWaitsAndTheRequestGives
         [](gpointer data) -> gboolean {
             auto* w = static_cast<Waiting*>(data);
             if (w->active) {
-                w->gtk->SetText(w->window, res::kIdFolder, "/waiting/" + std::to_string(++w->changes));
+                w->gtk->SetText(w->window, res::kIdFolder,
+                                "/waiting/" + std::to_string(++w->changes));
             }
             return G_SOURCE_CONTINUE;
         },
