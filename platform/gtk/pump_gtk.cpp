@@ -10,11 +10,11 @@
 namespace fw {
 namespace {
 
-constexpr unsigned kMinimumTimerMs = 10;       // as USER_TIMER_MINIMUM
-constexpr gint64 kPumpIntervalUs = 5000;       // PumpMessages looks at most this often,
-constexpr gint64 kPassSpacingFactor = 16;      // or 16 times as long as its last pass took,
-constexpr gint64 kMaxPumpIntervalUs = 40000;   // but never less often than this,
-constexpr gint64 kMaxPumpPassUs = 100000;      // and dispatches for at most this long
+constexpr unsigned kMinimumTimerMs = 10;      // as USER_TIMER_MINIMUM
+constexpr gint64 kPumpIntervalUs = 5000;      // PumpMessages looks at most this often,
+constexpr gint64 kPassSpacingFactor = 16;     // or 16 times as long as its last pass took,
+constexpr gint64 kMaxPumpIntervalUs = 40000;  // but never less often than this,
+constexpr gint64 kMaxPumpPassUs = 100000;     // and dispatches for at most this long
 
 gboolean OnTimer(gpointer data) {
     auto* timer = static_cast<GtkTimer*>(data);
