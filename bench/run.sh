@@ -33,6 +33,7 @@ if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n 
   fi
 fi
 gtk_rows="GtkDownload256MiB_Headless GtkDownload256MiB_Gtk GtkDownload256MiB_CostPerBlock"
+gtk_rows+=" GtkDownload256MiB_TimeInPump"
 gtk_rows+=" GtkPumpIdle GtkPumpIdleFullPass GtkProgressSetPosUnchanged"
 run_gtk=0
 if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \

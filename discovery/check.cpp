@@ -50,7 +50,12 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
     request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
     if (!request) return fail(res::kStrUnavailable, -1);
-    if (!request->Send()) {
+    // While the server keeps us waiting the window goes on painting, but takes no input.
+    WaitCallback repaint = [this] {
+        platform.ui.RepaintPending();
+        return true;
+    };
+    if (!request->Send({}, {}, repaint)) {
         if (request->LastFailure() == HttpFailure::kServerIdentity) {
             return fail(res::kStrServerIdentity, updateServer);
         }
@@ -69,7 +74,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     TrustedAnswer trusted;
     if (!platform.trustedKeys.empty()) {
         if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
-                                                     platform.registry, trusted)) {
+                                                     platform.registry, trusted, repaint)) {
             ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
             return cleanUp();
         }
@@ -82,7 +87,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     std::string line;
     std::size_t received = 0;
     for (;;) {
-        ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line);
+        ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
         if (read == ReadStatus::kEnd) break;
         if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
         received += line.size() + 1;

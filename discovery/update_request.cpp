@@ -1,6 +1,7 @@
 #include "discovery/update_request.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "discovery/file_version.h"
 #include "platform/ui/format.h"
@@ -18,6 +19,8 @@ bool IsReserved(unsigned char c) {
 
 // Bounds what a misbehaving information server can make us read before we stop listening.
 constexpr std::size_t kMaxDiscardedAnswerBytes = 1024 * 1024;
+// How long the request may keep the window waiting, in milliseconds of the tick count.
+constexpr std::uint32_t kUpdateRequestTimeoutMs = 10000;
 
 }  // namespace
 
@@ -77,8 +80,15 @@ void CUpdateDownloaderDlg::SendUpdateRequest(bool beta) {
     if (!connection) return;
     std::unique_ptr<HttpRequest> request = connection->OpenRequest("POST", infoPath);
     if (!request) return;
+    // Its answer is not used, so it may not hold the window for long: the window paints while
+    // it waits, and the request gives up after kUpdateRequestTimeoutMs.
+    std::uint32_t start = platform.system.GetTickCount();
+    WaitCallback whileWaiting = [this, start] {
+        platform.ui.RepaintPending();
+        return platform.system.GetTickCount() - start < kUpdateRequestTimeoutMs;
+    };
     int status = 0;
-    if (!request->Send(headers, body)) {
+    if (!request->Send(headers, body, whileWaiting)) {
         // Nothing was sent to a server that could not show who it is; the user should know.
         if (request->LastFailure() == HttpFailure::kServerIdentity) {
             ShowMessage(*this, res::kStrNote, MB_OK, res::kStrInfoServerIdentity, infoServer);
@@ -88,7 +98,7 @@ void CUpdateDownloaderDlg::SendUpdateRequest(bool beta) {
     if (!request->QueryStatusCode(status) || status != 200) return;
     std::string line;
     std::size_t discarded = 0;
-    while (request->ReadLine(line) == ReadStatus::kOk) {
+    while (request->ReadLine(line, whileWaiting) == ReadStatus::kOk) {
         discarded += line.size() + 1;
         if (discarded > kMaxDiscardedAnswerBytes) break;
     }

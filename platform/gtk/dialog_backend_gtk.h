@@ -41,6 +41,8 @@ struct GtkMessageBoxView {
     int defaultAnswer = 0;
     int focusedAnswer = 0;
     bool closable = true;  // whether closing the window answers at all
+    int width = 0;         // the box's window, in pixels
+    int height = 0;
 };
 
 class GtkBackend : public DialogBackend {
@@ -84,9 +86,11 @@ class GtkBackend : public DialogBackend {
     bool KillTimer(WindowHandle dialog, unsigned timerId) override;
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
-    // Makes a whole pass over the pending events at most every 5 ms; calls in between return
-    // at once (see the definition).
+    // Makes a whole pass over the pending events at most every 5 ms, or less often when passes
+    // are long (at least every 40 ms); calls in between return at once (see the definition).
     void PumpMessages() override;
+    // A pass over the main context in which only painting happens; input waits.
+    void RepaintPending() override;
     bool HasSystemMenu(WindowHandle dialog) override;
     void AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned id,
                           std::string_view text) override;
@@ -108,6 +112,11 @@ class GtkBackend : public DialogBackend {
     // (synthesised pointer and key events) or the widgets' own signals, never by calling a
     // dialog's handler, and reports false when the window or control does not exist.
     std::vector<GtkControlLayout> DescribeLayout(WindowHandle dialog);
+    // The work area of the screen, in pixels.
+    ClientRect ScreenArea();
+    // The text the tooltip of control `id` (for a list box: of row `row`) would show now;
+    // empty when the text fits and no tooltip shows.
+    std::string TooltipText(WindowHandle dialog, int id, int row = -1);
     // The fraction (0 to 1) a progress bar showed the last time it was painted on screen;
     // nothing before its first paint or when `id` is no progress bar.
     std::optional<double> DrawnProgressFraction(WindowHandle dialog, int id);
@@ -128,6 +137,8 @@ class GtkBackend : public DialogBackend {
     bool IsModalWindow(WindowHandle dialog);
     bool IsShown(WindowHandle dialog);
     bool HasWindowIcon(WindowHandle dialog);
+    // How many times the window has been drawn on screen.
+    int PaintCount(WindowHandle dialog);
 
     std::optional<GtkMessageBoxView> ActiveMessageBox();
     bool AnswerMessageBox(int answer);

@@ -3,7 +3,11 @@
 // on answering (its timers fire, its progress bar repaints) and the real Cancel button must
 // stop the transfer at once. CI runs this under xvfb-run.
 
+#include <glib.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -396,6 +400,182 @@ TEST_F(DownloadGtkTest, WindowAnswersAndCancelStopsTheTransferAtAnyPace) {
         for (const RecordedRequest& r : server->Requests()) requests += r.path == "/files/a.exe";
         EXPECT_EQ(requests, 1);
     }
+}
+
+// Runs the main dialog through `steps`, one per tick of the drive timer until it reports done;
+// a step that never finishes fails the test and ends the dialog.
+std::intptr_t RunSteps(ObservedDownloaderDlg& dlg, std::vector<std::function<bool()>> steps) {
+    std::size_t next = 0;
+    Clock::time_point since = Clock::now();
+    dlg.onDrive = [&] {
+        if (next >= steps.size()) return;
+        if (steps[next]()) {
+            ++next;
+            since = Clock::now();
+        } else if (Clock::now() - since > kStepDeadline) {
+            ADD_FAILURE() << "step " << next << " never finished";
+            next = steps.size();
+            dlg.EndDialog(kGiveUp);
+        }
+    };
+    return dlg.DoModal();
+}
+
+// A template name of 10,000 characters and an updater whose name makes a 5,000-character path:
+// the window keeps its size, the list shows the name cut to its width with the whole of it in
+// the row's tooltip, the message about the file wraps within the screen, and Exit ends the
+// program.
+TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
+    const std::string name(10000, 'W');
+    const std::string file(5000, 'f');
+    dir.Write("server/UpDefs/FablewrightUpdates.txt",
+              "version~4\nequiv~" + name + "~Fablewright\nupdate~" + name + "~files/" + file +
+                  "~100~1\nupdate~Fablewright~files/a.exe~100~1\n");
+    std::string host = server->HostText();
+    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
+                          host.c_str()};
+    Platform platform{*gtk, http, *registry, files, processes, system};
+    ObservedDownloaderDlg dlg(platform, 5, argv);
+    ClientRect screen = gtk->ScreenArea();
+    ClientRect before{};
+    std::optional<GtkMessageBoxView> retry;
+    auto w = [&] { return dlg.GetSafeHwnd(); };
+    std::intptr_t result =
+        RunSteps(dlg, {[&] {
+                           before = gtk->GetClientRect(w());
+                           return gtk->IsShown(w()) && before.width > 1 &&
+                                  gtk->SimulateClick(w(), res::kIdCheck);
+                       },
+                       [&] {
+                           return gtk->ListCount(w(), res::kIdUpdateList) == 2 &&
+                                  gtk->IsEnabled(w(), res::kIdDownload);
+                       },
+                       [&] {
+                           ClientRect after = gtk->GetClientRect(w());
+                           EXPECT_EQ(after.width, before.width);
+                           EXPECT_EQ(after.height, before.height);
+                           std::string row;
+                           EXPECT_EQ(gtk->ListGetText(w(), res::kIdUpdateList, 0, row),
+                                     static_cast<int>(name.size()));
+                           EXPECT_EQ(row, name);
+                           EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 0), name);
+                           EXPECT_EQ(gtk->TooltipText(w(), res::kIdUpdateList, 1), "");  // it fits
+                           return gtk->SimulateClick(w(), res::kIdDownload);
+                       },
+                       [&] {
+                           // The file cannot be made: every box that follows gets its last answer
+                           // (OK, No).
+                           std::optional<GtkMessageBoxView> box = gtk->ActiveMessageBox();
+                           if (!box) return retry.has_value();
+                           if (box->width <= 1) return false;  // not laid out yet
+                           if (!retry && box->text.find(file) != std::string::npos) retry = box;
+                           gtk->AnswerMessageBox(box->answers.back());
+                           return false;
+                       },
+                       [&] {
+                           return !gtk->ActiveMessageBox() && gtk->IsEnabled(w(), res::kIdExit) &&
+                                  gtk->SimulateClick(w(), res::kIdExit);
+                       }});
+    EXPECT_EQ(result, IDCANCEL) << "the run did not end through Exit";
+    ASSERT_TRUE(retry);
+    EXPECT_NE(retry->text.find(file), std::string::npos);
+    EXPECT_GT(screen.width, 0);
+    EXPECT_LE(retry->width, screen.width);
+    EXPECT_LE(retry->height, screen.height);
+}
+
+// A port on 127.0.0.1 that takes connections (the kernel completes them) and never answers.
+class SilentListener {
+  public:
+    SilentListener() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* generic = reinterpret_cast<sockaddr*>(&address);
+        if (fd < 0 || bind(fd, generic, length) != 0 || listen(fd, 8) != 0 ||
+            getsockname(fd, generic, &length) != 0) {
+            return;
+        }
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (fd >= 0) close(fd);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    int port = 0;
+
+  private:
+    int fd = -1;
+};
+
+// The update request goes to a server that never answers: the window goes on painting while
+// it waits (a label the test changes from a toolkit timer is drawn), the dialog itself gets no
+// message in the meantime, and the request gives up after about ten seconds.
+TEST_F(DownloadGtkTest, WindowPaintsWhileTheUpdateRequestWaitsAndTheRequestGivesUp) {
+    SilentListener silent;
+    ASSERT_NE(silent.port, 0);
+    dir.Write("server/UpDefs/FablewrightUpdates.txt",
+              "version~4\ninfo~127.0.0.1:" + std::to_string(silent.port) +
+                  "~info\nupdate~Fablewright~files/a.exe~100~1\n");
+    std::string host = server->HostText();
+    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
+                          host.c_str()};
+    Platform platform{*gtk, http, *registry, files, processes, system};
+    ObservedDownloaderDlg dlg(platform, 5, argv);
+    struct Waiting {
+        GtkBackend* gtk = nullptr;
+        WindowHandle window = nullptr;
+        bool active = false;
+        int changes = 0;
+    } waiting{gtk.get(), nullptr, false, 0};
+    // A toolkit timer, not the dialog's: it runs in any pass over the main context.
+    guint changer = g_timeout_add(
+        100,
+        [](gpointer data) -> gboolean {
+            auto* w = static_cast<Waiting*>(data);
+            if (w->active) {
+                w->gtk->SetText(w->window, res::kIdFolder,
+                                "/waiting/" + std::to_string(++w->changes));
+            }
+            return G_SOURCE_CONTINUE;
+        },
+        &waiting);
+    int paintsAtClick = 0;
+    int probesAtClick = 0;
+    int probes = 0;
+    dlg.onProbe = [&] { ++probes; };
+    Clock::time_point clicked{};
+    Clock::time_point listed{};
+    std::intptr_t result = RunSteps(
+        dlg, {[&] {
+                  waiting.window = dlg.GetSafeHwnd();
+                  if (!gtk->IsShown(waiting.window) || gtk->PaintCount(waiting.window) == 0) {
+                      return false;
+                  }
+                  paintsAtClick = gtk->PaintCount(waiting.window);
+                  probesAtClick = probes;
+                  clicked = Clock::now();
+                  waiting.active = true;
+                  return gtk->SimulateClick(waiting.window, res::kIdCheck);
+              },
+              [&] {
+                  if (gtk->ListCount(waiting.window, res::kIdUpdateList) != 1) return false;
+                  listed = Clock::now();
+                  waiting.active = false;
+                  EXPECT_GE(waiting.changes, 50);
+                  EXPECT_GE(gtk->PaintCount(waiting.window) - paintsAtClick, 30);
+                  // The one probe at most is the one the click itself was dispatched beside.
+                  EXPECT_LE(probes - probesAtClick, 1);
+                  return gtk->SimulateClick(waiting.window, res::kIdExit);
+              }});
+    g_source_remove(changer);
+    EXPECT_EQ(result, IDCANCEL);
+    double waitedMs = Millis(listed - clicked).count();
+    EXPECT_GT(waitedMs, 9500.0);
+    EXPECT_LT(waitedMs, 14000.0);
 }
 
 }  // namespace
