@@ -135,7 +135,7 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     long baseKiB = PeakResidentKiB();
 
     GtkBackend gtk;
-    Platform platform{gtk, http, registry, files, processes, system};
+    Platform platform{gtk, http, registry, files, processes, system, NoTrustedKeys()};
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
     DrivenDlg dlg(platform, 5, argv);

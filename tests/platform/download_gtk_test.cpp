@@ -434,7 +434,7 @@ TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
     std::string host = server->HostText();
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
-    Platform platform{*gtk, http, *registry, files, processes, system};
+    Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
     ObservedDownloaderDlg dlg(platform, 5, argv);
     ClientRect screen = gtk->ScreenArea();
     ClientRect before{};
@@ -523,7 +523,7 @@ TEST_F(DownloadGtkTest, WindowPaintsWhileTheUpdateRequestWaitsAndTheRequestGives
     std::string host = server->HostText();
     const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
                           host.c_str()};
-    Platform platform{*gtk, http, *registry, files, processes, system};
+    Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
     ObservedDownloaderDlg dlg(platform, 5, argv);
     struct Waiting {
         GtkBackend* gtk = nullptr;
