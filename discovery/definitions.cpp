@@ -1,6 +1,7 @@
 #include "discovery/definitions.h"
 
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "discovery/inventory.h"
@@ -90,7 +91,9 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
             entry.expectedChecksum = ParseHex32(checksum);
             std::string digest;
             if (target.withDigests && tokenizer.NextField(digest)) {
-                entry.expectedDigest = ParseDigestField(digest);
+                if (auto parsed = ParseDigestField(digest)) {
+                    entry.expectedDigest = std::make_shared<const Sha256Digest>(*parsed);
+                }
             }
             target.updateEntries.Add(std::move(entry));
         }

@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "download/transfer.h"
 #include "platform/path.h"
 #include "res/resource.h"
@@ -38,7 +40,9 @@ void CUpdateDownloaderDlg::RunDownloads() {
         UpdateEntry& entry = updateEntries[i];
         entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
         while (!TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
-                             entry.expectedChecksum, entry.expectedDigest)) {
+                             entry.expectedChecksum,
+                             entry.expectedDigest ? std::optional(*entry.expectedDigest)
+                                                  : std::nullopt)) {
             if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrRetryQuestion,
                             entry.localPath) != IDYES) {
                 complete = false;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,8 +21,9 @@ struct UpdateEntry {
     std::int32_t expectedSize = 0;
     std::uint32_t expectedChecksum = 0;
     // The SHA-256 of the updater from signed definitions; only a program with trusted keys reads
-    // it, and then every entry has one.
-    std::optional<std::array<std::uint8_t, 32>> expectedDigest = std::nullopt;
+    // it, and then every entry has one. Held apart, so that the hundreds of thousands of entries
+    // that large definitions make do not each carry 32 unused bytes.
+    std::shared_ptr<const std::array<std::uint8_t, 32>> expectedDigest = nullptr;
 };
 
 // The updates in definitions order, held by value. A deque, so that hundreds of thousands of

@@ -437,7 +437,7 @@ int GtkBackend::ListCount(WindowHandle dialog, int id) {
 int GtkBackend::ListGetText(WindowHandle dialog, int id, int index, std::string& text) {
     GtkControl* c = state->Control(dialog, id);
     if (c == nullptr || c->store == nullptr) return LB_ERR;
-    const std::vector<std::string>& rows = TextListRows(c->store);
+    const std::deque<std::string>& rows = TextListRows(c->store);
     if (index < 0 || index >= static_cast<int>(rows.size())) return LB_ERR;
     text = rows[static_cast<std::size_t>(index)];
     return static_cast<int>(text.size());

@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -207,7 +208,7 @@ std::string ListRowTooltip(GtkControl& c, int row);
 
 // The rows of a list box (list_model_gtk.cpp): a model of one string column over a vector.
 GtkTreeModel* NewTextListModel();
-const std::vector<std::string>& TextListRows(GtkTreeModel* model);
+const std::deque<std::string>& TextListRows(GtkTreeModel* model);
 void TextListInsert(GtkTreeModel* model, int index, std::string text);
 void TextListDelete(GtkTreeModel* model, int index);
 // Empties the model without telling its view: detach it from the view first.

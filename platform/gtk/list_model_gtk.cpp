@@ -1,12 +1,12 @@
-// The rows of a list box as a GtkTreeModel over our own vector of byte strings: one string per
+// The rows of a list box as a GtkTreeModel over our own deque of byte strings: one string per
 // row and nothing else, where a GtkListStore would add a sequence node, a value cell and a
 // copy of the string. Lists of hundreds of thousands of rows stay small, and reading a row back
-// is an index into the vector.
+// is an index. A deque, because a vector that doubles holds its old and new block at once.
 
 #include <gtk/gtk.h>
 
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "platform/gtk/dialog_window_gtk.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 struct FwTextList {
     GObject parent;
-    std::vector<std::string>* rows;
+    std::deque<std::string>* rows;
     gint stamp;
 };
 struct FwTextListClass {
@@ -28,7 +28,7 @@ FwTextList* Self(GtkTreeModel* model) {
 
 void InstanceInit(GTypeInstance* instance, gpointer) {
     auto* self = reinterpret_cast<FwTextList*>(instance);
-    self->rows = new std::vector<std::string>();
+    self->rows = new std::deque<std::string>();
     self->stamp = 1;
 }
 
@@ -142,7 +142,7 @@ GtkTreeModel* NewTextListModel() {
     return GTK_TREE_MODEL(g_object_new(TextListType(), nullptr));
 }
 
-const std::vector<std::string>& TextListRows(GtkTreeModel* model) {
+const std::deque<std::string>& TextListRows(GtkTreeModel* model) {
     return *Self(model)->rows;
 }
 
@@ -168,8 +168,7 @@ void TextListDelete(GtkTreeModel* model, int index) {
 
 void TextListClear(GtkTreeModel* model) {
     FwTextList* self = Self(model);
-    self->rows->clear();
-    self->rows->shrink_to_fit();
+    std::deque<std::string>().swap(*self->rows);
     ++self->stamp;
 }
 
