@@ -1,6 +1,7 @@
 #include "platform/win32/dialog_backend_win32.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <string>
 #include <vector>
@@ -27,14 +28,8 @@ DialogContext* ContextOf(HWND window) {
 
 HWND Hwnd(WindowHandle handle) { return static_cast<HWND>(handle); }
 
-// Id 0 addresses the dialog window itself.
-HWND Control(WindowHandle dialog, int id) {
-    return id == 0 ? Hwnd(dialog) : GetDlgItem(Hwnd(dialog), id);
-}
-
-LRESULT Send(WindowHandle dialog, int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    HWND control = Control(dialog, id);
-    return control == nullptr ? LB_ERR : SendMessageA(control, message, wParam, lParam);
+LRESULT Send(WindowHandle control, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return control == nullptr ? LB_ERR : SendMessageA(Hwnd(control), message, wParam, lParam);
 }
 
 int ToInt(LRESULT value) {
@@ -258,6 +253,25 @@ Win32Backend::Win32Backend() {
 
 Win32Backend::~Win32Backend() = default;
 
+WindowHandle Win32Backend::Child(WindowHandle dialog, int id) {
+    if (id == 0) return dialog;  // id 0 addresses the dialog window itself
+    // Looking a control up is a round trip to the window system under Wine, and a download
+    // sets both progress bars after every block.
+    auto key = std::make_pair(dialog, id);
+    auto known = controls.find(key);
+    if (known != controls.end()) return known->second;
+    HWND control = GetDlgItem(Hwnd(dialog), id);
+    if (control != nullptr && IsLive(dialog)) controls.emplace(key, control);
+    return control;
+}
+
+void Win32Backend::WindowDestroyed(WindowHandle dialog) {
+    liveDialogs.erase(dialog);
+    // Its controls go with it, and a later window may get the same handle.
+    controls.erase(controls.lower_bound(std::make_pair(dialog, INT_MIN)),
+                   controls.upper_bound(std::make_pair(dialog, INT_MAX)));
+}
+
 std::intptr_t Win32Backend::RunModal(CDialog& dialog, const DialogTemplate& dialogTemplate,
                                      WindowHandle owner) {
     std::vector<WORD> bytes = BuildTemplate(dialogTemplate);
@@ -280,12 +294,12 @@ void Win32Backend::DestroyDialog(WindowHandle dialog) {
 }
 
 void Win32Backend::SetText(WindowHandle dialog, int id, std::string_view text) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control != nullptr) SetWindowTextA(control, std::string(text).c_str());
 }
 
 std::string Win32Backend::GetText(WindowHandle dialog, int id) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control == nullptr) return {};
     int length = GetWindowTextLengthA(control);
     if (length <= 0) return {};
@@ -296,17 +310,17 @@ std::string Win32Backend::GetText(WindowHandle dialog, int id) {
 }
 
 void Win32Backend::Enable(WindowHandle dialog, int id, bool enable) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control != nullptr) EnableWindow(control, enable ? TRUE : FALSE);
 }
 
 bool Win32Backend::IsEnabled(WindowHandle dialog, int id) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     return control != nullptr && IsWindowEnabled(control);
 }
 
 void Win32Backend::SetFocus(WindowHandle dialog, int id) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control != nullptr) ::SetFocus(control);
 }
 
@@ -317,46 +331,46 @@ int Win32Backend::GetFocus(WindowHandle dialog) {
 }
 
 void Win32Backend::SetButtonStyle(WindowHandle dialog, int id, unsigned style, bool redraw) {
-    Send(dialog, id, BM_SETSTYLE, style, redraw ? TRUE : FALSE);
+    Send(Child(dialog, id), BM_SETSTYLE, style, redraw ? TRUE : FALSE);
 }
 
 unsigned Win32Backend::GetButtonStyle(WindowHandle dialog, int id) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control == nullptr) return 0;
     return static_cast<unsigned>(GetWindowLongA(control, GWL_STYLE)) & BS_TYPEMASK;
 }
 
 int Win32Backend::GetButtonState(WindowHandle dialog, int id) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     return control == nullptr ? 0 : ToInt(SendMessageA(control, BM_GETSTATE, 0, 0));
 }
 
 void Win32Backend::SetCheck(WindowHandle dialog, int id, int check) {
-    HWND control = Control(dialog, id);
+    HWND control = Hwnd(Child(dialog, id));
     if (control != nullptr) SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(check), 0);
 }
 
 int Win32Backend::ListInsert(WindowHandle dialog, int id, int index, std::string_view text) {
     std::string item(text);
-    return ToInt(Send(dialog, id, LB_INSERTSTRING, static_cast<WPARAM>(index),
+    return ToInt(Send(Child(dialog, id), LB_INSERTSTRING, static_cast<WPARAM>(index),
                       reinterpret_cast<LPARAM>(item.c_str())));
 }
 
 int Win32Backend::ListDelete(WindowHandle dialog, int id, int index) {
-    return ToInt(Send(dialog, id, LB_DELETESTRING, static_cast<WPARAM>(index)));
+    return ToInt(Send(Child(dialog, id), LB_DELETESTRING, static_cast<WPARAM>(index)));
 }
 
-void Win32Backend::ListReset(WindowHandle dialog, int id) { Send(dialog, id, LB_RESETCONTENT); }
+void Win32Backend::ListReset(WindowHandle dialog, int id) { Send(Child(dialog, id), LB_RESETCONTENT); }
 
 int Win32Backend::ListCount(WindowHandle dialog, int id) {
-    return ToInt(Send(dialog, id, LB_GETCOUNT));
+    return ToInt(Send(Child(dialog, id), LB_GETCOUNT));
 }
 
 int Win32Backend::ListGetText(WindowHandle dialog, int id, int index, std::string& text) {
-    int length = ToInt(Send(dialog, id, LB_GETTEXTLEN, static_cast<WPARAM>(index)));
+    int length = ToInt(Send(Child(dialog, id), LB_GETTEXTLEN, static_cast<WPARAM>(index)));
     if (length < 0) return LB_ERR;
     std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
-    int copied = ToInt(Send(dialog, id, LB_GETTEXT, static_cast<WPARAM>(index),
+    int copied = ToInt(Send(Child(dialog, id), LB_GETTEXT, static_cast<WPARAM>(index),
                             reinterpret_cast<LPARAM>(buffer.data())));
     if (copied < 0) return LB_ERR;
     buffer.resize(static_cast<std::size_t>(std::min(copied, length)));
@@ -365,25 +379,25 @@ int Win32Backend::ListGetText(WindowHandle dialog, int id, int index, std::strin
 }
 
 int Win32Backend::ListGetCurSel(WindowHandle dialog, int id) {
-    return ToInt(Send(dialog, id, LB_GETCURSEL));
+    return ToInt(Send(Child(dialog, id), LB_GETCURSEL));
 }
 
 int Win32Backend::ListSetCurSel(WindowHandle dialog, int id, int index) {
-    return ToInt(Send(dialog, id, LB_SETCURSEL, static_cast<WPARAM>(index)));
+    return ToInt(Send(Child(dialog, id), LB_SETCURSEL, static_cast<WPARAM>(index)));
 }
 
 void Win32Backend::ProgressSetRange(WindowHandle dialog, int id, int low, int high) {
     // PBM_SETRANGE carries two 16-bit limits.
     auto word = [](int v) { return static_cast<WORD>(static_cast<unsigned>(v) & 0xFFFFu); };
-    Send(dialog, id, PBM_SETRANGE, 0, MAKELPARAM(word(low), word(high)));
+    Send(Child(dialog, id), PBM_SETRANGE, 0, MAKELPARAM(word(low), word(high)));
 }
 
 int Win32Backend::ProgressSetPos(WindowHandle dialog, int id, int pos) {
-    return ToInt(Send(dialog, id, PBM_SETPOS, static_cast<WPARAM>(pos)));
+    return ToInt(Send(Child(dialog, id), PBM_SETPOS, static_cast<WPARAM>(pos)));
 }
 
 void Win32Backend::EditSetLimit(WindowHandle dialog, int id, int maxChars) {
-    Send(dialog, id, EM_LIMITTEXT, static_cast<WPARAM>(std::max(maxChars, 0)));
+    Send(Child(dialog, id), EM_LIMITTEXT, static_cast<WPARAM>(std::max(maxChars, 0)));
 }
 
 bool Win32Backend::SetTimer(WindowHandle dialog, unsigned timerId, unsigned milliseconds) {
@@ -401,6 +415,18 @@ int Win32Backend::MessageBox(WindowHandle owner, std::string_view text, std::str
 }
 
 void Win32Backend::PumpMessages() {
+    // A fast download calls this before every 4096-byte block, and each look at the queue is a
+    // round trip to the window system (under Wine, to its server). Input and repaints wait at
+    // most kPumpInterval; a slow download still gets a whole pass before every block.
+    auto now = std::chrono::steady_clock::now();
+    if (lastPumpEnd != std::chrono::steady_clock::time_point{} && now - lastPumpEnd < kPumpInterval) {
+        return;
+    }
+    PumpAll();
+    lastPumpEnd = std::chrono::steady_clock::now();
+}
+
+void Win32Backend::PumpAll() {
     MSG message{};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {

@@ -6,7 +6,10 @@
 // The dialog manager destroys a modal dialog's window when DialogBoxIndirectParamA returns, so
 // the window is already gone when RunModal returns; DestroyDialog then has nothing left to do.
 
+#include <chrono>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "platform/ui/dialog_backend.h"
 
@@ -72,11 +75,19 @@ public:
 
     // The dialog procedure's side: a window that this backend runs appears and disappears.
     void WindowCreated(WindowHandle dialog) { liveDialogs.insert(dialog); }
-    void WindowDestroyed(WindowHandle dialog) { liveDialogs.erase(dialog); }
+    void WindowDestroyed(WindowHandle dialog);
     bool IsLive(WindowHandle dialog) const { return liveDialogs.count(dialog) != 0; }
 
 private:
+    static constexpr std::chrono::milliseconds kPumpInterval{5};
+    // Removes and dispatches every pending message.
+    void PumpAll();
+    // The control `id` of a dialog that this backend runs; id 0 is the dialog itself.
+    WindowHandle Child(WindowHandle dialog, int id);
+
     std::set<WindowHandle> liveDialogs;
+    std::map<std::pair<WindowHandle, int>, WindowHandle> controls;  // of the live dialogs
+    std::chrono::steady_clock::time_point lastPumpEnd{};  // of the last whole pass
 };
 
 }  // namespace fw

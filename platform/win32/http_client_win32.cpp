@@ -1,6 +1,7 @@
 #include "platform/win32/http_client_win32.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -14,10 +15,20 @@
 namespace fw {
 namespace {
 
-// The answer is read ahead into a ring of this size, by WinInet reads of up to kNetworkRead
-// bytes, and served from there in the blocks the caller asks for.
+using Clock = std::chrono::steady_clock;
+
+// The answer is read ahead into a ring of this size and served from there in the blocks the
+// caller asks for.
 constexpr std::size_t kRingBytes = 1u << 20;
-constexpr std::size_t kNetworkReadBytes = 256u * 1024u;
+// A WinInet read blocks until its buffer is full or the answer ends. While the answer flows,
+// the worker reads this much at a time; while it trickles, no more than WinInet holds already
+// (it buffers this much), so that what arrived before a stall is served during it.
+constexpr std::size_t kFlowingReadBytes = 64u * 1024u;
+constexpr DWORD kTrickleReadBytes = 8192;
+// A flowing read that takes longer than this means the answer trickles; this many full
+// trickle reads in a row mean it flows again.
+constexpr Clock::duration kSlowReadTime = std::chrono::milliseconds(20);
+constexpr int kFullReadsToFlow = 8;
 // The worker waits for this much room before it reads again, and the caller hands served bytes
 // back in batches of this size: neither side wakes the other for every block.
 constexpr std::size_t kBatchBytes = 64u * 1024u;
@@ -106,6 +117,22 @@ struct Exchange {
     }
 };
 
+// Whether the answer flows or trickles, from how the worker's last reads went.
+struct ReadPace {
+    bool trickling = true;  // until it shows that it flows
+    int fullReads = 0;
+
+    void AfterTrickleRead(bool full) {
+        fullReads = full ? fullReads + 1 : 0;
+        if (fullReads >= kFullReadsToFlow) trickling = false;
+    }
+    void AfterFlowingRead(Clock::duration took) {
+        if (took <= kSlowReadTime) return;
+        trickling = true;
+        fullReads = 0;
+    }
+};
+
 // The worker of one request: sends it, then reads the answer ahead until it ends, fails, the
 // ring is full (then it waits for room) or the request is done with it. Only WinInet and the
 // exchange are touched here.
@@ -127,6 +154,7 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
         status = 0;
     }
     std::size_t writePos = 0;
+    ReadPace pace;
     {
         std::lock_guard<std::mutex> guard(x->lock);
         x->inCall = false;
@@ -151,18 +179,24 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
             }
             x->workerWaiting = false;
             if (x->stop) return;
-            room = std::min({kRingBytes - x->filled, kRingBytes - writePos, kNetworkReadBytes});
+            room = std::min(kRingBytes - x->filled, kRingBytes - writePos);
             x->inCall = true;
         }
-        // A read blocks until its buffer is full or the answer ends, so it asks for no more
-        // than has arrived: what came before a stall is served while the server stalls.
-        DWORD available = 0;
-        BOOL read = InternetQueryDataAvailable(handle, &available, 0, 0);
         DWORD got = 0;
-        if (read) {
-            DWORD want = static_cast<DWORD>(room);
-            if (available > 0 && available < want) want = available;
+        BOOL read = FALSE;
+        Clock::time_point started = Clock::now();
+        if (pace.trickling) {
+            // Only what has arrived, so that the bytes before a stall are served during it.
+            DWORD available = 0;
+            read = InternetQueryDataAvailable(handle, &available, 0, 0);
+            DWORD want = static_cast<DWORD>(std::min<std::size_t>(room, kTrickleReadBytes));
+            if (available > 0) want = std::min(want, available);
+            if (read) read = InternetReadFile(handle, x->ring.data() + writePos, want, &got);
+            pace.AfterTrickleRead(got == want && want == kTrickleReadBytes);
+        } else {
+            DWORD want = static_cast<DWORD>(std::min(room, kFlowingReadBytes));
             read = InternetReadFile(handle, x->ring.data() + writePos, want, &got);
+            pace.AfterFlowingRead(Clock::now() - started);
         }
         std::lock_guard<std::mutex> guard(x->lock);
         x->inCall = false;
