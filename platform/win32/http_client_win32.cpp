@@ -29,6 +29,8 @@ constexpr DWORD kTrickleReadBytes = 8192;
 // trickle reads in a row mean it flows again.
 constexpr Clock::duration kSlowReadTime = std::chrono::milliseconds(20);
 constexpr int kFullReadsToFlow = 8;
+// How long a read that finds the ring empty looks again before it waits on the worker's event.
+constexpr Clock::duration kSpinTime = std::chrono::microseconds(500);
 // The worker waits for this much room before it reads again, and the caller hands served bytes
 // back in batches of this size: neither side wakes the other for every block.
 constexpr std::size_t kBatchBytes = 64u * 1024u;
@@ -366,17 +368,26 @@ private:
             if (owned > 0) {
                 return static_cast<std::ptrdiff_t>(std::min(owned, kRingBytes - readPos));
             }
-            {
-                std::lock_guard<std::mutex> guard(exchange->lock);
-                SyncWithWorker();
-                if (owned == 0) {
+            // While the answer flows the next read is usually a moment away: looking again
+            // for that moment is cheaper than an event each way (a round trip to the Wine
+            // server each).
+            Clock::time_point spinUntil = Clock::now() + kSpinTime;
+            for (;;) {
+                {
+                    std::lock_guard<std::mutex> guard(exchange->lock);
+                    SyncWithWorker();
+                    if (owned > 0) break;
                     if (exchange->stream == Exchange::Stream::kEnded) return 0;
                     if (exchange->stream == Exchange::Stream::kFailed) {
                         receiving = false;
                         return -1;
                     }
-                    exchange->callerWaiting = true;
+                    if (Clock::now() >= spinUntil) {
+                        exchange->callerWaiting = true;
+                        break;
+                    }
                 }
+                SwitchToThread();
             }
             if (owned == 0 && !AwaitWorker(whileWaiting)) {
                 GiveUp();
