@@ -9,6 +9,7 @@
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_map.h"
+#include "platform/win32/text_fit_win32.h"
 #include "platform/win32/windows_win32.h"
 
 namespace fw {
@@ -299,47 +300,6 @@ bool IsTextStatic(HWND control) {
 }
 
 constexpr std::size_t kMeasuredCharacters = 2048;
-
-// Wine lays out a word too long for its line one character at a time, each time the text is
-// measured or drawn: a few thousand characters without a blank freeze the window. Runs of this
-// many characters are therefore never laid out wrapped.
-constexpr std::size_t kLongestWrappedRun = 200;
-
-// The longest run of characters without a blank or line break in `text`.
-std::size_t LongestRun(std::string_view text) {
-    std::size_t longest = 0;
-    std::size_t run = 0;
-    for (char c : text) {
-        run = c == ' ' || c == '\r' || c == '\n' || c == '\t' ? 0 : run + 1;
-        longest = std::max(longest, run);
-    }
-    return longest;
-}
-
-// What a tooltip shows of `text`: at most 1000 characters (Wine shows no more than 1023), with a
-// line break in every run of 60 characters so that the tooltip wraps quickly and stays within
-// the screen.
-std::string TipText(std::string_view text) {
-    constexpr std::size_t kTipCharacters = 1000;
-    constexpr std::size_t kTipRun = 60;
-    std::string tip;
-    std::size_t run = 0;
-    std::size_t i = 0;
-    for (; i < text.size() && i < kTipCharacters; ++i) {
-        char c = text[i];
-        bool blank = c == ' ' || c == '\r' || c == '\n' || c == '\t';
-        if (!blank && run >= kTipRun) {
-            tip += "\r\n";
-            run = 0;
-        }
-        run = blank ? 0 : run + 1;
-        tip += c;
-        // The two bytes of a double-byte character stay together.
-        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < text.size()) tip += text[++i];
-    }
-    if (i < text.size()) tip += "...";
-    return tip;
-}
 
 struct TextExtent {
     int width = 0;
@@ -667,7 +627,7 @@ bool Win32Backend::KillTimer(WindowHandle dialog, unsigned timerId) {
 
 int Win32Backend::MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                              unsigned type) {
-    return MessageBoxA(Hwnd(owner), std::string(text).c_str(), std::string(caption).c_str(),
+    return MessageBoxA(Hwnd(owner), MessageBoxText(text).c_str(), std::string(caption).c_str(),
                        type);
 }
 
