@@ -271,10 +271,19 @@ private:
     LPITEMIDLIST list;
 };
 
-// The text of a list box item, asked for in UTF-16 and converted here: Wine hands the ANSI form
-// of LB_GETTEXT through a fixed buffer of 512 characters on the stack, which a longer item
-// (a template name from the server) overruns, and the program dies.
+// The text of a list box item, asked for in the list box's own character set: Wine translates
+// LB_GETTEXT between the two through a fixed buffer of 512 characters on the stack, which a
+// longer item (a template name from the server) overruns, and the program dies.
 std::optional<std::string> ListItemText(HWND list, WPARAM index) {
+    if (!IsWindowUnicode(list)) {
+        LRESULT length = SendMessageA(list, LB_GETTEXTLEN, index, 0);
+        if (length < 0) return std::nullopt;
+        std::string text(static_cast<std::size_t>(length) + 1, '\0');
+        LRESULT copied = SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+        if (copied < 0) return std::nullopt;
+        text.resize(static_cast<std::size_t>(std::min(copied, length)));
+        return text;
+    }
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length < 0) return std::nullopt;
     std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
