@@ -65,6 +65,15 @@ else
   echo "no native update server: the WinInet cases and the scenarios against it will skip"
 fi
 
+# One virtual display for the tests that open windows and for the look at the real window; the
+# X server picks a free display itself and tells us which.
+rm -f "$build/display"
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$build/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
+display=:$(tr -d '[:space:]' < "$build/display")
+export DISPLAY=$display
+
 step "tests under Wine"
 t0=$SECONDS
 # Wine now and then fails to start a program at all (exit 1, no output), which ctest reports as
@@ -77,13 +86,6 @@ echo "ctest under Wine took $((SECONDS - t0)) s"
 
 step "GUI smoke test"
 t0=$SECONDS
-# The X server picks a free display itself and tells us which.
-rm -f "$build/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$build/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
-display=:$(tr -d '[:space:]' < "$build/display")
-export DISPLAY=$display
 install=$build/smoke-install
 rm -rf "$install" && mkdir -p "$install"
 : > "$install/Fablewright.exe"
