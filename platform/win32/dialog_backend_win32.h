@@ -108,6 +108,7 @@ private:
     std::map<std::pair<WindowHandle, int>, WindowHandle> controls;  // of the live dialogs
     std::map<std::pair<WindowHandle, int>, WindowHandle> fonts;     // (dialog, percent), owned
     std::map<WindowHandle, WindowHandle> tooltips;                   // per dialog, which owns it
+    std::map<std::pair<WindowHandle, int>, int> progressPositions;  // as last set, per bar
     std::set<WindowHandle> tippedLists;
     std::string tipText;
     std::chrono::steady_clock::time_point lastPumpEnd{};  // of the last whole pass
