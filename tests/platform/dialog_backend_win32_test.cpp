@@ -19,10 +19,12 @@ namespace {
 
 constexpr int kList = 100;
 constexpr int kText = 101;
+constexpr int kBar = 102;
 constexpr unsigned kTimer = 7;
 constexpr ControlTemplate kControls[] = {
     {kList, ControlKind::kListBox, "", WS_CHILD | WS_VISIBLE | WS_BORDER, {7, 7, 150, 40}},
     {kText, ControlKind::kStatic, "", WS_CHILD | WS_VISIBLE | SS_LEFT, {7, 50, 150, 17}},
+    {kBar, ControlKind::kProgress, "", WS_CHILD | WS_VISIBLE, {7, 68, 150, 8}},
 };
 constexpr DialogTemplate kTemplate{900, "Win32 host test", DS_MODALFRAME | WS_POPUP | WS_CAPTION,
                                    0, {0, 0, 170, 80}, "MS Sans Serif", 8, kControls};
@@ -92,6 +94,22 @@ TEST_F(Win32BackendTest, TextsThatDoNotFitAreShownAsTheyAre) {
             backend.SetText(d.GetSafeHwnd(), kText, text);
             EXPECT_TRUE(backend.GetText(d.GetSafeHwnd(), kText) == text) << text.substr(0, 20);
         }
+    });
+}
+
+// Each step gives the position the bar had before it, as the control itself reports it, also
+// when the position was clamped to the range or a new range moved it.
+TEST_F(Win32BackendTest, ProgressPositionsAsTheBarHasThem) {
+    Run([&](ScriptedDialog& d) {
+        WindowHandle w = d.GetSafeHwnd();
+        backend.ProgressSetRange(w, kBar, 0, 100);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 50), 0);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 50), 50);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 150), 50);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 150), 100);  // it stopped at the top
+        backend.ProgressSetRange(w, kBar, 0, 10);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 100), 10);   // the new range moved it down
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 3), 10);
     });
 }
 
