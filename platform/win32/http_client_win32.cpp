@@ -29,6 +29,9 @@ constexpr DWORD kTrickleReadBytes = 8192;
 // trickle reads in a row mean it flows again.
 constexpr Clock::duration kSlowReadTime = std::chrono::milliseconds(20);
 constexpr int kFullReadsToFlow = 8;
+// How long giving up waits for the worker's call to return after its handle was closed
+// (Windows ends the call at once; Wine lets it run on, and the worker is left to finish it).
+constexpr Clock::duration kCloseWait = std::chrono::milliseconds(50);
 // How long a read that finds the ring empty looks again before it waits on the worker's event.
 constexpr Clock::duration kSpinTime = std::chrono::microseconds(500);
 // The worker waits for this much room before it reads again, and the caller hands served bytes
@@ -45,10 +48,18 @@ class InternetHandle {
 public:
     InternetHandle(HINTERNET handle, std::shared_ptr<InternetHandle> parent)
         : handle(handle), parent(std::move(parent)) {}
-    ~InternetHandle() { InternetCloseHandle(handle); }
+    ~InternetHandle() { Close(); }
     InternetHandle(const InternetHandle&) = delete;
     InternetHandle& operator=(const InternetHandle&) = delete;
     HINTERNET get() const { return handle; }
+
+    // Closes the handle early; a call blocked on it in another thread then returns with a
+    // failure. The handle is null afterwards.
+    void Close() {
+        if (handle == nullptr) return;
+        InternetCloseHandle(handle);
+        handle = nullptr;
+    }
 
 private:
     HINTERNET handle;
@@ -139,10 +150,11 @@ struct ReadPace {
 // ring is full (then it waits for room) or the request is done with it. Only WinInet and the
 // exchange are touched here.
 void RunWorker(const std::shared_ptr<Exchange>& x) {
-    HINTERNET handle = x->handle->get();
+    HINTERNET handle = nullptr;
     {
         std::lock_guard<std::mutex> guard(x->lock);
         if (x->stop) return;
+        handle = x->handle->get();
         x->inCall = true;
     }
     BOOL sent = HttpSendRequestA(handle, x->headers.empty() ? nullptr : x->headers.c_str(),
@@ -236,20 +248,12 @@ public:
 
     ~Win32HttpRequest() override {
         if (!worker.joinable()) return;
-        bool busy = false;
-        {
-            std::lock_guard<std::mutex> guard(exchange->lock);
-            exchange->stop = true;
-            busy = exchange->inCall;
-            exchange->WakeWorker();
-        }
-        // A worker outside WinInet ends at once. One inside a call ends when the call does
-        // (bounded by the time-outs) and closes the handle then; waiting for it here would
-        // freeze the window for as long.
-        if (busy) {
-            worker.detach();
-        } else {
+        // A worker outside WinInet ends at once; one inside a call that the closed handle did
+        // not end is left to finish it (bounded by the time-outs) rather than freeze the window.
+        if (StopWorker()) {
             worker.join();
+        } else {
+            worker.detach();
         }
     }
     Win32HttpRequest(const Win32HttpRequest&) = delete;
@@ -345,10 +349,32 @@ private:
     // The request fails from now on; the worker stops after the call it may be in.
     void GiveUp() {
         receiving = false;
-        if (!exchange) return;
-        std::lock_guard<std::mutex> guard(exchange->lock);
-        exchange->stop = true;
-        exchange->WakeWorker();
+        if (exchange) StopWorker();
+    }
+
+    // Tells the worker to stop; a call it is inside is ended by closing the handle, so that a
+    // stalled server's connection goes at once. Returns whether the worker is out of WinInet
+    // for good. The handle is closed only while the worker is inside its call (or has
+    // committed to it), and this waits a moment for that call to return: had the worker not
+    // yet entered it, it then fails on the closed handle at once, before any new handle
+    // could take over the number.
+    bool StopWorker() {
+        {
+            std::lock_guard<std::mutex> guard(exchange->lock);
+            exchange->stop = true;
+            exchange->WakeWorker();
+            if (!exchange->inCall) return true;
+            exchange->handle->Close();
+        }
+        Clock::time_point until = Clock::now() + kCloseWait;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(exchange->lock);
+                if (!exchange->inCall) return true;
+            }
+            if (Clock::now() >= until) return false;
+            Sleep(1);
+        }
     }
 
     // Hands the served bytes back to the worker and takes stock of what it has read since.

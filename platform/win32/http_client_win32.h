@@ -7,8 +7,8 @@
 // blocks without a thread switch. Only when the ring is empty does the caller wait, on the
 // worker's event and its own window messages together, calling its wait callback when messages
 // arrive and at least every 25 ms. When the callback gives up, the read fails at once and so
-// does the request from then on; the worker stops after the call it is in, and the last of the
-// two to let go closes the handle.
+// does the request from then on: the handle is closed, which on Windows ends the call the
+// worker is in (Wine lets it run to its end or time-out), and the worker stops.
 
 #include "platform/http_client.h"
 
