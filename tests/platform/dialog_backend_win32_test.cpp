@@ -58,15 +58,9 @@ protected:
     void SetUp() override {
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
     }
-    void Run(const std::function<void(ScriptedDialog&)>& script) {
-        // The first windows of a fresh Wine prefix can fail while its desktop process starts.
-        std::intptr_t result = -1;
-        for (int attempt = 0; attempt < 20 && result == -1; ++attempt) {
-            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            ScriptedDialog dialog(backend, script);
-            result = dialog.DoModal();
-        }
-        ASSERT_EQ(result, IDOK);
+    void Run(std::function<void(ScriptedDialog&)> script) {
+        ScriptedDialog dialog(backend, std::move(script));
+        ASSERT_EQ(dialog.DoModal(), IDOK);
     }
     Win32Backend backend;
 };
