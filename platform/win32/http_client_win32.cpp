@@ -356,8 +356,8 @@ private:
     // stalled server's connection goes at once. Returns whether the worker is out of WinInet
     // for good. The handle is closed only while the worker is inside its call (or has
     // committed to it), and this waits a moment for that call to return: had the worker not
-    // yet entered it, it then fails on the closed handle at once, before any new handle
-    // could take over the number.
+    // yet entered it, it fails on the closed handle then, while this thread, the only one
+    // that opens handles, cannot yet have given the number to a new one.
     bool StopWorker() {
         {
             std::lock_guard<std::mutex> guard(exchange->lock);
