@@ -30,6 +30,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# One virtual display for the tests that open windows and for the look at the real window, up
+# before the prefix is made: Wine's desktop process, started with the prefix, keeps the display
+# it found. The X server picks a free display itself and tells us which.
+rm -f "$build/display"
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$build/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
+display=:$(tr -d '[:space:]' < "$build/display")
+export DISPLAY=$display
+
 # One prefix per run, made before anything needs it.
 step "Wine prefix"
 t0=$SECONDS
@@ -95,13 +105,6 @@ echo "ctest under Wine took $((SECONDS - t0)) s"
 
 step "GUI smoke test"
 t0=$SECONDS
-# The X server picks a free display itself and tells us which.
-rm -f "$build/display"
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$build/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$build/display" ] && break; sleep 0.1; done
-display=:$(tr -d '[:space:]' < "$build/display")
-export DISPLAY=$display
 install=$build/smoke-install
 rm -rf "$install" && mkdir -p "$install"
 : > "$install/Fablewright.exe"

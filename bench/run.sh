@@ -8,6 +8,8 @@
 # their names; they need the curl command-line tool.
 # The GTK host against the headless one (rows Gtk*, program fw-download-gtk-bench) needs an X
 # display; without DISPLAY it runs under xvfb-run.
+# The Windows build under Wine against a plain WinInet loop and curl (rows WineDownload*,
+# bench/run_wine.sh) runs when the filter matches those rows and mingw-w64 and Wine are here.
 # FW_BENCH_BUILD_DIR builds elsewhere than the preset's build/release (extra cmake arguments in
 # FW_BENCH_CMAKE_ARGS), so that a run does not disturb someone else's release build.
 set -euo pipefail
@@ -42,6 +44,19 @@ if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n 
     run_gtk=1
   else
     echo "fw-download-gtk-bench is not built here (it needs GTK 3 and libcurl); no Gtk rows" >&2
+  fi
+fi
+# The Windows build under Wine (rows WineDownload*, bench/run_wine.sh) when the cross compiler
+# and Wine are here; its table follows the main one.
+wine_rows="WineDownload256MiB_Product WineDownload256MiB_ProductTransfer"
+wine_rows+=" WineDownload256MiB_WinInetLoop64KiB WineDownload256MiB_Curl"
+run_wine=0
+if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \
+    "$filter" $wine_rows; then
+  if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+    run_wine=1
+  else
+    echo "no mingw-w64 or no Wine here; no WineDownload rows" >&2
   fi
 fi
 targets=(fw_bench)
@@ -179,3 +194,8 @@ if peaks:
         spread = f'{b["min_bytes_per_second"] / 1e6:,.0f} to {b["max_bytes_per_second"] / 1e6:,.0f} MB/s'
         print(f'| {name:<30} | {spread:>20} | {b["peak_rss_kib"] / 1024:>12.1f} MiB |')
 PY
+
+if [ "$run_wine" = 1 ]; then
+  echo
+  FW_BENCH_REPETITIONS="$repetitions" bench/run_wine.sh
+fi

@@ -6,7 +6,12 @@
 // The dialog manager destroys a modal dialog's window when DialogBoxIndirectParamA returns, so
 // the window is already gone when RunModal returns; DestroyDialog then has nothing left to do.
 
+#include <chrono>
+#include <map>
 #include <set>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/ui/dialog_backend.h"
 
@@ -54,6 +59,7 @@ public:
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
     void PumpMessages() override;
+    void RepaintPending() override;
 
     bool HasSystemMenu(WindowHandle dialog) override;
     void AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned id,
@@ -72,11 +78,40 @@ public:
 
     // The dialog procedure's side: a window that this backend runs appears and disappears.
     void WindowCreated(WindowHandle dialog) { liveDialogs.insert(dialog); }
-    void WindowDestroyed(WindowHandle dialog) { liveDialogs.erase(dialog); }
+    void WindowDestroyed(WindowHandle dialog);
     bool IsLive(WindowHandle dialog) const { return liveDialogs.count(dialog) != 0; }
+    // The text of the item under the mouse in `list` when the list box cuts it off, else empty;
+    // valid until the next call.
+    const std::string& ListTipText(WindowHandle list);
 
 private:
+    static constexpr std::chrono::milliseconds kPumpInterval{5};
+    static constexpr int kMaxRepaints = 64;
+    // Text is never shrunk below this height in pixels to make it fit.
+    static constexpr int kSmallestFontPixels = 8;
+    // Removes and dispatches every pending message.
+    void PumpAll();
+    // The control `id` of a dialog that this backend runs; id 0 is the dialog itself.
+    WindowHandle Child(WindowHandle dialog, int id);
+    // Keeps the text of a static readable in the space the template gives it: wrapped text in a
+    // slightly smaller font, one line with an ellipsis, and the whole text as a tooltip when it
+    // still does not fit.
+    void FitText(WindowHandle dialog, WindowHandle control, const std::string& text);
+    // The dialog's font at `percent` of its size, made once per dialog.
+    WindowHandle ScaledFont(WindowHandle dialog, WindowHandle baseFont, int percent);
+    // Shows `text` when the mouse rests on `control` (none: empty text); with `askForText` the
+    // tooltip asks the dialog for the text each time it shows.
+    void SetToolTip(WindowHandle dialog, WindowHandle control, std::string_view text,
+                    bool askForText = false);
+
     std::set<WindowHandle> liveDialogs;
+    std::map<std::pair<WindowHandle, int>, WindowHandle> controls;  // of the live dialogs
+    std::map<std::pair<WindowHandle, int>, WindowHandle> fonts;     // (dialog, percent), owned
+    std::map<WindowHandle, WindowHandle> tooltips;                   // per dialog, which owns it
+    std::map<std::pair<WindowHandle, int>, int> progressPositions;  // as last set, per bar
+    std::set<WindowHandle> tippedLists;
+    std::string tipText;
+    std::chrono::steady_clock::time_point lastPumpEnd{};  // of the last whole pass
 };
 
 }  // namespace fw

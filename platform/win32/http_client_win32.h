@@ -1,11 +1,14 @@
 #pragma once
 // The HTTP layer on the Windows Internet client library (WinInet).
 //
-// WinInet's sends and reads block, each bounded by the layer's time-outs. Given a wait callback,
-// a request makes each of those calls on a worker thread and keeps calling back on the calling
-// thread while it waits, so that thread's window stays alive even while a server stalls. When
-// the callback gives up, the request's handle is closed to end the blocked call, and the
-// request fails from then on. Only WinInet is called from the worker.
+// WinInet's sends and reads block, each bounded by the layer's time-outs. Each request has one
+// worker thread, started by the send, that makes those calls: it sends the request, then reads
+// the answer ahead in large reads into a 1 MiB ring, from which the request serves the caller's
+// blocks without a thread switch. Only when the ring is empty does the caller wait, on the
+// worker's event and its own window messages together, calling its wait callback when messages
+// arrive and at least every 25 ms. When the callback gives up, the read fails at once and so
+// does the request from then on: the handle is closed, which on Windows ends the call the
+// worker is in (Wine lets it run to its end or time-out), and the worker stops.
 
 #include "platform/http_client.h"
 

@@ -1,0 +1,129 @@
+// The Win32 dialog host with real windows. It needs a display (.ci/windows.sh gives the tests
+// one); without it these cases skip.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_map.h"
+#include "platform/ui/win_constants.h"
+#include "platform/win32/dialog_backend_win32.h"
+
+namespace fw {
+namespace {
+
+constexpr int kList = 100;
+constexpr int kText = 101;
+constexpr int kBar = 102;
+constexpr unsigned kTimer = 7;
+constexpr ControlTemplate kControls[] = {
+    {kList, ControlKind::kListBox, "", WS_CHILD | WS_VISIBLE | WS_BORDER, {7, 7, 150, 40}},
+    {kText, ControlKind::kStatic, "", WS_CHILD | WS_VISIBLE | SS_LEFT, {7, 50, 150, 17}},
+    {kBar, ControlKind::kProgress, "", WS_CHILD | WS_VISIBLE, {7, 68, 150, 8}},
+};
+constexpr DialogTemplate kTemplate{900, "Win32 host test", DS_MODALFRAME | WS_POPUP | WS_CAPTION,
+                                   0, {0, 0, 170, 80}, "MS Sans Serif", 8, kControls};
+
+// Runs `script` once the window is up, then ends.
+class ScriptedDialog : public CDialog {
+public:
+    ScriptedDialog(Win32Backend& backend, std::function<void(ScriptedDialog&)> script)
+        : CDialog(backend, kTemplate), script(std::move(script)) {}
+    bool OnInitDialog() override {
+        CDialog::OnInitDialog();
+        script(*this);
+        EndDialog(IDOK);
+        return true;
+    }
+    int timers = 0;
+
+protected:
+    DispatchResult DispatchMessageMap(const Message& message) override {
+        if (message.kind != MessageKind::kTimer) return {};
+        ++timers;
+        return {true, nullptr};
+    }
+
+private:
+    std::function<void(ScriptedDialog&)> script;
+};
+
+class Win32BackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+    }
+    void Run(std::function<void(ScriptedDialog&)> script) {
+        ScriptedDialog dialog(backend, std::move(script));
+        ASSERT_EQ(dialog.DoModal(), IDOK);
+    }
+    Win32Backend backend;
+};
+
+TEST_F(Win32BackendTest, ListItemsOfAnyLengthReadBackWhole) {
+    Run([&](ScriptedDialog& d) {
+        for (std::size_t length : {std::size_t{7}, std::size_t{511}, std::size_t{512},
+                                   std::size_t{10000}}) {
+            std::string item(length, 'W');
+            item.front() = 'A';
+            item.back() = 'Z';
+            int index = backend.ListInsert(d.GetSafeHwnd(), kList, -1, item);
+            ASSERT_GE(index, 0);
+            std::string back;
+            EXPECT_EQ(backend.ListGetText(d.GetSafeHwnd(), kList, index, back),
+                      static_cast<int>(length));
+            EXPECT_TRUE(back == item) << length;
+        }
+    });
+}
+
+TEST_F(Win32BackendTest, TextsThatDoNotFitAreShownAsTheyAre) {
+    const std::string texts[] = {
+        "Step 2:\r\nThe version available for download is 4.2 final. The templates listed below "
+        "can be updated. Double-click any templates you do not wish to update.",
+        std::string(5000, 'n') + ".exe",
+        "short",
+    };
+    Run([&](ScriptedDialog& d) {
+        for (const std::string& text : texts) {
+            backend.SetText(d.GetSafeHwnd(), kText, text);
+            EXPECT_TRUE(backend.GetText(d.GetSafeHwnd(), kText) == text) << text.substr(0, 20);
+        }
+    });
+}
+
+// Each step gives the position the bar had before it, as the control itself reports it, also
+// when the position was clamped to the range or a new range moved it.
+TEST_F(Win32BackendTest, ProgressPositionsAsTheBarHasThem) {
+    Run([&](ScriptedDialog& d) {
+        WindowHandle w = d.GetSafeHwnd();
+        backend.ProgressSetRange(w, kBar, 0, 100);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 50), 0);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 50), 50);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 150), 50);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 150), 100);  // it stopped at the top
+        backend.ProgressSetRange(w, kBar, 0, 10);
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 100), 10);   // the new range moved it down
+        EXPECT_EQ(backend.ProgressSetPos(w, kBar, 3), 10);
+    });
+}
+
+TEST_F(Win32BackendTest, RepaintPendingTakesNoOtherMessage) {
+    Run([&](ScriptedDialog& d) {
+        ASSERT_TRUE(backend.SetTimer(d.GetSafeHwnd(), kTimer, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        backend.RepaintPending();
+        EXPECT_EQ(d.timers, 0);
+        backend.PumpMessages();
+        EXPECT_GT(d.timers, 0);
+        backend.KillTimer(d.GetSafeHwnd(), kTimer);
+    });
+}
+
+}  // namespace
+}  // namespace fw
