@@ -133,7 +133,7 @@ int RunProduct(const std::string& host) {
     Win32Files files;
     Win32Processes processes;
     Win32System system;
-    const Platform platform{ui, http, registry, files, processes, system};
+    const Platform platform{ui, http, registry, files, processes, system, NoTrustedKeys()};
     if (!http.Startup()) {
         std::puts("error=the HTTP layer did not start");
         return 1;
