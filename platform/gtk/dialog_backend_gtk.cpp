@@ -123,7 +123,16 @@ void OnCssParsingError(GtkCssProvider* provider, GtkCssSection*, GError* error, 
 // ---- toolkit and backend ----
 
 bool GtkBackend::InitToolkit(int* argc, char*** argv) {
-    return gtk_init_check(argc, argv) != 0;
+    // Nothing here draws with OpenGL, yet GDK probes it on X11 to choose its visuals, which maps
+    // the whole GL driver (with a software renderer some 50 MB, more than the rest of the
+    // program). Asked not to, GDK picks its visuals without it. The setting is read once, at
+    // start-up, and taken back at once so that the updaters we start never inherit it; a
+    // user's own choice stands.
+    bool askNoGl = g_getenv("GDK_GL") == nullptr;
+    if (askNoGl) g_setenv("GDK_GL", "disable", TRUE);
+    bool ready = gtk_init_check(argc, argv) != 0;
+    if (askNoGl) g_unsetenv("GDK_GL");
+    return ready;
 }
 
 GtkBackend::GtkBackend() : state(std::make_unique<State>()) {

@@ -189,6 +189,12 @@ struct LayoutCase {
     std::function<void(GtkBackend&, WindowHandle)> more;
 };
 
+// The toolkit is asked to leave OpenGL alone while it starts; the updaters we start must not
+// inherit that request.
+TEST_F(GtkBackendTest, StartingTheToolkitLeavesTheEnvironmentAsItWas) {
+    EXPECT_EQ(std::getenv("GDK_GL"), nullptr);
+}
+
 TEST_F(GtkBackendTest, TemplatesAreLaidOutFromDialogUnitsAndEveryTextFits) {
     const std::vector<LayoutCase> cases = {
         {"about", &AboutDialogTemplate, {{kIdVersion, "Version 3."}}, {}, nullptr},
