@@ -9,6 +9,7 @@
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_map.h"
+#include "platform/win32/scrolling_message_box_win32.h"
 #include "platform/win32/text_fit_win32.h"
 #include "platform/win32/windows_win32.h"
 
@@ -649,6 +650,11 @@ bool Win32Backend::KillTimer(WindowHandle dialog, unsigned timerId) {
 
 int Win32Backend::MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                              unsigned type) {
+    // A text the system's box could show only in part is shown whole in a box that scrolls.
+    if (MessageBoxShortens(text)) {
+        int answer = ScrollingMessageBox(Hwnd(owner), text, caption, type);
+        if (answer > 0) return answer;
+    }
     return MessageBoxA(Hwnd(owner), MessageBoxText(text).c_str(), std::string(caption).c_str(),
                        type);
 }

@@ -18,6 +18,10 @@ std::size_t CharacterEnd(std::string_view text, std::size_t from, std::size_t by
 
 bool IsBlank(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
 
+// A run longer than its head and tail around "..." keeps only these.
+constexpr std::size_t kKept = 300;
+constexpr std::size_t kLongestKeptRun = 2 * kKept + 3;
+
 }  // namespace
 
 // The longest run of characters without a blank or line break in `text`.
@@ -36,7 +40,6 @@ std::size_t LongestRun(std::string_view text) {
 // run without a blank longer than kLongestWrappedRun keeps its first and last 300 bytes around
 // "...", and every run gets a line break each 60 bytes; shorter texts are shown as they are.
 std::string MessageBoxText(std::string_view text) {
-    constexpr std::size_t kKept = 300;
     constexpr std::size_t kLine = 60;
     if (LongestRun(text) < kLongestWrappedRun) return std::string(text);
     std::string shown;
@@ -50,7 +53,7 @@ std::string MessageBoxText(std::string_view text) {
         while (end < text.size() && !IsBlank(text[end])) ++end;
         std::string_view run = text.substr(i, end - i);
         std::string kept(run);
-        if (run.size() > 2 * kKept + 3) {
+        if (run.size() > kLongestKeptRun) {
             std::size_t headEnd = CharacterEnd(run, 0, kKept);
             // The tail starts on a character boundary found from the front.
             std::size_t tailStart = headEnd;
@@ -67,6 +70,8 @@ std::string MessageBoxText(std::string_view text) {
     }
     return shown;
 }
+
+bool MessageBoxShortens(std::string_view text) { return LongestRun(text) > kLongestKeptRun; }
 
 // What a tooltip shows of `text`: at most 1000 characters (Wine shows no more than 1023), with a
 // line break in every run of 60 characters so that the tooltip wraps quickly and stays within

@@ -21,6 +21,10 @@ std::size_t LongestRun(std::string_view text);
 // every run gets a line break each 60 bytes. Double-byte characters stay whole.
 std::string MessageBoxText(std::string_view text);
 
+// Whether MessageBoxText leaves out part of `text` (a run longer than 603 bytes): such a text
+// is shown whole in a box that scrolls instead.
+bool MessageBoxShortens(std::string_view text);
+
 // What a tooltip shows of `text`: at most its first 1000 bytes (and "..." when there were
 // more), with a line break in every run of 60 bytes.
 std::string TipText(std::string_view text);

@@ -8,11 +8,13 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/win_constants.h"
 #include "platform/win32/dialog_backend_win32.h"
+#include "platform/win32/windows_win32.h"
 
 namespace fw {
 namespace {
@@ -122,6 +124,72 @@ TEST_F(Win32BackendTest, RepaintPendingTakesNoOtherMessage) {
         backend.PumpMessages();
         EXPECT_GT(d.timers, 0);
         backend.KillTimer(d.GetSafeHwnd(), kTimer);
+    });
+}
+
+// What another thread saw of a message box, and the keys and clicks it answered it with.
+struct BoxSeen {
+    bool found = false;
+    RECT rect{};
+    std::string text;
+};
+
+BoxSeen AnswerBox(const char* caption, const std::vector<std::pair<UINT, WPARAM>>& answers) {
+    BoxSeen seen;
+    HWND box = nullptr;
+    // The box is found once it shows, with its controls made.
+    for (int i = 0; i < 1000 && box == nullptr; ++i) {
+        box = FindWindowA(nullptr, caption);
+        if (box != nullptr && !IsWindowVisible(box)) box = nullptr;
+        if (box == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (box == nullptr) return seen;
+    seen.found = true;
+    GetWindowRect(box, &seen.rect);
+    HWND edit = FindWindowExA(box, nullptr, "Edit", nullptr);
+    std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(edit)) + 1);
+    GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
+    for (char c : text) {
+        if (c != '\r' && c != '\0') seen.text += c;
+    }
+    for (auto [message, wParam] : answers) {
+        HWND target = message == BM_CLICK ? GetDlgItem(box, static_cast<int>(wParam)) : box;
+        PostMessageA(target, message, message == BM_CLICK ? 0 : wParam, 0);
+    }
+    return seen;
+}
+
+// A text the system's box could only show cut (a 5,000-character file name from the server) is
+// shown whole, in a box within the screen, and the box answers as the system's box would.
+TEST_F(Win32BackendTest, LongMessagesStayWholeAndWithinTheScreen) {
+    const std::string text = "Cannot create the file\n" + std::string(5000, 'n') + ".exe\nlast";
+    struct Case {
+        unsigned type;
+        std::vector<std::pair<UINT, WPARAM>> answers;
+        int expected;
+    };
+    const Case cases[] = {
+        // Esc does nothing without Cancel.
+        {MB_YESNO, {{WM_KEYDOWN, VK_ESCAPE}, {BM_CLICK, IDNO}}, IDNO},
+        {MB_YESNOCANCEL | MB_DEFBUTTON2, {{WM_KEYDOWN, VK_RETURN}}, IDNO},
+        {MB_YESNOCANCEL, {{WM_KEYDOWN, VK_ESCAPE}}, IDCANCEL},
+        {MB_OK | MB_ICONHAND, {{WM_KEYDOWN, VK_ESCAPE}}, IDOK},
+    };
+    Run([&](ScriptedDialog& d) {
+        for (const Case& c : cases) {
+            BoxSeen seen;
+            std::thread answerer([&] { seen = AnswerBox("Long text", c.answers); });
+            int answer = backend.MessageBox(d.GetSafeHwnd(), text, "Long text", c.type);
+            answerer.join();
+            ASSERT_TRUE(seen.found) << c.type;
+            EXPECT_EQ(answer, c.expected) << c.type;
+            EXPECT_GE(seen.rect.left, 0);
+            EXPECT_GE(seen.rect.top, 0);
+            EXPECT_LE(seen.rect.right, GetSystemMetrics(SM_CXSCREEN));
+            EXPECT_LE(seen.rect.bottom, GetSystemMetrics(SM_CYSCREEN));
+            EXPECT_EQ(seen.text.size(), text.size());
+            EXPECT_TRUE(seen.text == text) << c.type;
+        }
     });
 }
 
