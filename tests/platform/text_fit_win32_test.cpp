@@ -27,11 +27,14 @@ TEST(TextFitTest, MessageBoxTextKeepsEveryLineShortAndTheBoxSmall) {
         {"An error occurred downloading the file a.exe.", true, false},
         {"Short runs " + std::string(199, 'x') + " stay as they are.", true, false},
         {"A run of 250 is wrapped: " + std::string(250, 'w') + " done.", false, false},
+        {"The longest run kept whole: " + std::string(603, 'w'), false, false},
         {"Cannot create C:\\Games\\temp\\" + name + ".exe. Try again?", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 40));
         std::string shown = MessageBoxText(c.text);
+        // Exactly the texts it cuts are shown in the scrolling box instead.
+        EXPECT_EQ(MessageBoxShortens(c.text), c.shortened);
         if (c.unchanged) {
             EXPECT_EQ(shown, c.text);
             continue;
