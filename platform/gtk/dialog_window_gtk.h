@@ -169,6 +169,8 @@ struct GtkBackend::State {
     bool repaintOnly = false;   // inside RepaintPending: nothing reaches a dialog
     gint64 lastPumpEnd = 0;     // monotonic microseconds; 0 before the first PumpMessages
     gint64 pumpIntervalUs = 0;  // how long after lastPumpEnd the next pass may come
+    gint64 lastFrameUs = 0;     // when a pass of PumpMessages last painted a dialog
+    std::vector<GdkWindow*> heldFrames;  // dialogs whose painting this pass holds back (refs)
 
     GtkDialogWindow* Window(WindowHandle handle) {
         for (auto& w : windows) {
@@ -192,6 +194,11 @@ struct GtkBackend::State {
     int MapX(int units) const { return (units * baseX + 2) / 4; }
     int MapY(int units) const { return (units * baseY + 4) / 8; }
 };
+
+// Lets the dialogs that a pass of PumpMessages keeps from painting paint again (pump_gtk.cpp).
+// Every loop that runs inside a pass (a modal dialog, a message box, the folder chooser, a
+// repaint) calls it first, so that the windows behind it never stay unpainted.
+void ReleaseHeldFrames(GtkBackend::State& state);
 
 // Every event goes to the dialog here, and only here. The window stays alive for the call even
 // when a handler destroys it.

@@ -32,6 +32,7 @@ bool GtkBackend::BrowseForFolder(WindowHandle owner, std::string_view title, std
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder.c_str());
     }
     state->browsers.push_back(chooser);
+    ReleaseHeldFrames(*state);
     int response = gtk_dialog_run(GTK_DIALOG(chooser));
     state->browsers.erase(std::find(state->browsers.begin(), state->browsers.end(), chooser));
     bool chosen = false;

@@ -127,6 +127,7 @@ int GtkBackend::MessageBox(WindowHandle owner, std::string_view text, std::strin
     g_object_set_data(G_OBJECT(box), "fw-close-answer", GINT_TO_POINTER(closeAnswer));
 
     state->messageBoxes.push_back(box);
+    ReleaseHeldFrames(*state);
     int answer = 0;
     while (answer == 0) {
         int response = gtk_dialog_run(GTK_DIALOG(box));

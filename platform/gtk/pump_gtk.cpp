@@ -15,6 +15,7 @@ constexpr gint64 kPumpIntervalUs = 5000;      // PumpMessages looks at most this
 constexpr gint64 kPassSpacingFactor = 16;     // or 16 times as long as its last pass took,
 constexpr gint64 kMaxPumpIntervalUs = 40000;  // but never less often than this,
 constexpr gint64 kMaxPumpPassUs = 100000;     // and dispatches for at most this long
+constexpr gint64 kFrameIntervalUs = 100000;   // a pass paints at most this often
 
 gboolean OnTimer(gpointer data) {
     auto* timer = static_cast<GtkTimer*>(data);
@@ -60,7 +61,34 @@ void MainDoEvent(GdkEvent* event, gpointer) {
     gtk_main_do_event(event);
 }
 
+int PaintsSoFar(const GtkBackend::State& state) {
+    int paints = 0;
+    for (const auto& w : state.windows) paints += w->paints;
+    return paints;
+}
+
+// Holds back the painting of every open dialog until ReleaseHeldFrames.
+void HoldFrames(GtkBackend::State& state) {
+    for (const auto& w : state.windows) {
+        GdkWindow* window = w->closed || w->window == nullptr
+                                ? nullptr
+                                : gtk_widget_get_window(w->window);
+        if (window == nullptr) continue;
+        gdk_window_freeze_updates(window);
+        state.heldFrames.push_back(GDK_WINDOW(g_object_ref(window)));
+    }
+}
+
 }  // namespace
+
+void ReleaseHeldFrames(GtkBackend::State& state) {
+    std::vector<GdkWindow*> held;
+    held.swap(state.heldFrames);
+    for (GdkWindow* window : held) {
+        if (!gdk_window_is_destroyed(window)) gdk_window_thaw_updates(window);
+        g_object_unref(window);
+    }
+}
 
 bool GtkBackend::SetTimer(WindowHandle dialog, unsigned timerId, unsigned milliseconds) {
     GtkDialogWindow* w = state->Window(dialog);
@@ -90,22 +118,33 @@ bool GtkBackend::KillTimer(WindowHandle dialog, unsigned timerId) {
 
 // A download pumps before every 4096-byte block, which at loopback speed is every few
 // microseconds, and one pass over the main context (preparing every source, polling the X
-// connection) costs a good half of what the block itself does, and a pass that paints a frame
-// (the bars and texts that changed) some 2 ms (docs/PERFORMANCE.md). So a call that comes too
-// soon after the previous pass returns at once: within kPumpIntervalUs of it, or within 16 times
-// its length, so that passes take at most about 6% of the caller's time, up to
-// kMaxPumpIntervalUs. Pending input and repaints wait at most that long (a frame or two), a
-// confirmed Cancel still stops the transfer before the block that follows its dispatch, and
-// slow transfers, whose blocks come further apart, still get a whole pass before every block.
+// connection) costs a good half of what the block itself does. So a call that comes too soon
+// after the previous pass returns at once: within kPumpIntervalUs of it, or within 16 times its
+// length, so that passes take at most about 6% of the caller's time, up to kMaxPumpIntervalUs.
+// Pending input waits at most that long, a confirmed Cancel still stops the transfer before the
+// block that follows its dispatch, and slow transfers, whose blocks come further apart, still
+// get a whole pass before every block.
+//
+// A pass that paints costs far more (about a millisecond for the two bars under Xvfb,
+// docs/PERFORMANCE.md), and during a download the bars change every 1%, which at loopback
+// speed is every couple of milliseconds. So a pass within kFrameIntervalUs of the last one that
+// painted holds the dialogs' painting back: input, timers and layout go on as before, and what
+// changed shows in the next frame, at most a tenth of a second later.
 void GtkBackend::PumpMessages() {
     gint64 now = g_get_monotonic_time();
     if (state->lastPumpEnd != 0 && now - state->lastPumpEnd < state->pumpIntervalUs) return;
+    // A pass inside another one (a handler that pumps) starts from windows that paint.
+    ReleaseHeldFrames(*state);
+    if (now - state->lastFrameUs < kFrameIntervalUs) HoldFrames(*state);
+    int paintsBefore = PaintsSoFar(*state);
     // Each iteration dispatches what is ready; the one that finds nothing ends the pass. A
     // source that is always ready (a timer whose handler outlasts its period) cannot hold the
     // caller here for ever.
     while (g_main_context_iteration(nullptr, FALSE)) {
         if (g_get_monotonic_time() - now > kMaxPumpPassUs) break;
     }
+    ReleaseHeldFrames(*state);
+    if (PaintsSoFar(*state) != paintsBefore) state->lastFrameUs = now;
     state->lastPumpEnd = g_get_monotonic_time();
     state->pumpIntervalUs = std::clamp((state->lastPumpEnd - now) * kPassSpacingFactor,
                                        kPumpIntervalUs, kMaxPumpIntervalUs);
@@ -117,6 +156,7 @@ void GtkBackend::PumpMessages() {
 // nothing reaches a dialog: no timer, no command.
 void GtkBackend::RepaintPending() {
     if (state->repaintOnly) return;
+    ReleaseHeldFrames(*state);
     state->repaintOnly = true;
     HeldEvents held;
     gdk_event_handler_set(HoldInput, &held, nullptr);
