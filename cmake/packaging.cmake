@@ -51,7 +51,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/icon/fablewright_update.svg
 find_program(FW_GZIP gzip REQUIRED)
 set(fw_gz_dir ${CMAKE_BINARY_DIR}/packaging)
 set(fw_gz_files)
-foreach(pair "fablewright-update.1:fablewright-update.1.gz" "changelog:changelog.gz")
+foreach(pair "fablewright-update.1:fablewright-update.1.gz"
+             "fablewright-publish.1:fablewright-publish.1.gz" "changelog:changelog.gz")
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 source)
   list(GET pair 1 target)
@@ -63,6 +64,9 @@ foreach(pair "fablewright-update.1:fablewright-update.1.gz" "changelog:changelog
 endforeach()
 add_custom_target(fw_packaging_files ALL DEPENDS ${fw_gz_files})
 install(FILES ${fw_gz_dir}/fablewright-update.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET fablewright-publish)
+  install(FILES ${fw_gz_dir}/fablewright-publish.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES ${fw_gz_dir}/changelog.gz ${FW_PACKAGING_DIR}/copyright DESTINATION ${fw_docdir})
 
 set(CPACK_GENERATOR DEB)
