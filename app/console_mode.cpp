@@ -138,6 +138,7 @@ public:
     int Answer(std::string_view text, std::string_view caption, unsigned type) override;
     void TextChanged(HeadlessWindow& window, int id, const std::string& text) override;
     void ProgressChanged(HeadlessWindow& window, int id, int pos) override;
+    void Pumped() override;
 
     const ConsoleOptions options;
     std::ostream& out;
@@ -152,9 +153,12 @@ private:
     void Pause(std::uint32_t ms) {
         if (policy.sleep) policy.sleep(ms);
     }
+    bool Interrupted();
     void WalkMainDialog(HeadlessWindow& w);
+    void WalkSteps(HeadlessWindow& w);
     void AnswerBetaDirDialog(HeadlessWindow& w);
     void Leave(HeadlessWindow& w);
+    void Stop(HeadlessWindow& w);
 
     int exitCode = kExitFailure;
     // The retry question: which file it is about and how often it was answered Yes.
@@ -165,6 +169,9 @@ private:
     std::string lastStatus;
     std::string downloading;  // the status text of the file being downloaded; empty when none
     std::uint32_t lastProgressTick = 0;
+    HeadlessWindow* mainWindow = nullptr;  // while the main dialog is walked
+    bool stopping = false;                 // an interrupt has been seen
+    bool cancelClicked = false;            // ... and the download it came in was cancelled
 };
 
 int ConsoleRun::Start(const Platform& platform, int argc, const char* const* argv) {
@@ -191,7 +198,35 @@ void ConsoleRun::Run(HeadlessWindow& w) {
     }
 }
 
+bool ConsoleRun::Interrupted() {
+    // Asked every time, even once stopping: the watch acts on a second request when asked.
+    bool requested = policy.interrupted && policy.interrupted();
+    if (requested && !stopping) {
+        stopping = true;
+        err << "Interrupted: stopping at the next safe point (press Ctrl+C again to stop at "
+               "once).\n"
+            << std::flush;
+    }
+    return stopping;
+}
+
+void ConsoleRun::Pumped() {
+    // Looked at in every wait, so that the user hears at once that the request was seen.
+    if (!Interrupted() || mainWindow == nullptr || downloading.empty() || cancelClicked) return;
+    // As a person would: Cancel, and Yes to the question (Answer).
+    if (mainWindow->Enabled(res::kIdCancel)) {
+        cancelClicked = true;
+        mainWindow->Click(res::kIdCancel);
+    }
+}
+
 void ConsoleRun::WalkMainDialog(HeadlessWindow& w) {
+    mainWindow = &w;
+    WalkSteps(w);
+    mainWindow = nullptr;
+}
+
+void ConsoleRun::WalkSteps(HeadlessWindow& w) {
     exitCode = kExitFailure;
     if (!w.Enabled(res::kIdCheck)) {
         // Not installed: the window says why in its instructions and offers only Exit.
@@ -200,6 +235,7 @@ void ConsoleRun::WalkMainDialog(HeadlessWindow& w) {
     }
     if (options.betaChannel && !w.Checked(res::kIdBetaVersion)) w.Click(res::kIdBetaVersion);
     w.Click(res::kIdCheck);
+    if (Interrupted()) return Stop(w);
     if (!w.Enabled(res::kIdDownload)) return Leave(w);  // the check failed; its message is out
 
     const std::vector<std::string>& listed = w.Items(res::kIdUpdateList);
@@ -216,9 +252,11 @@ void ConsoleRun::WalkMainDialog(HeadlessWindow& w) {
 
     w.Click(res::kIdDownload);
     downloading.clear();
+    if (Interrupted()) return Stop(w);
     if (!w.Enabled(res::kIdInstall)) return Leave(w);
 
     while (!w.ended && !w.Items(res::kIdUpdateList).empty()) {
+        if (Interrupted()) return Stop(w);
         if (!w.Click(res::kIdInstall)) break;
         if (w.timers.count(kPollTimer) == 0) break;  // not started; the message is out
         // Polled as the window's timer polls it, until the dialog lets the timer go.
@@ -235,6 +273,11 @@ void ConsoleRun::Leave(HeadlessWindow& w) {
     // Exit deletes the downloaded updaters only after a complete installation, as it does for
     // a person; its question about updaters left uninstalled is answered Yes.
     if (!w.ended) w.Click(res::kIdExit);
+}
+
+void ConsoleRun::Stop(HeadlessWindow& w) {
+    exitCode = kExitInterrupted;
+    Leave(w);
 }
 
 void ConsoleRun::AnswerBetaDirDialog(HeadlessWindow& w) {
@@ -261,6 +304,11 @@ void ConsoleRun::AnswerBetaDirDialog(HeadlessWindow& w) {
 
 int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned type) {
     unsigned buttons = type & MB_TYPEMASK;
+    if (stopping && buttons == MB_YESNO) {
+        // Yes, cancel the download; no, do not try it again.
+        if (IsCaption(caption, res::kStrCancelCaption)) return IDYES;
+        if (IsCaption(caption, res::kStrRetryCaption)) return IDNO;
+    }
     if (IsCaption(caption, res::kStrRetryCaption) && buttons == MB_YESNO) {
         if (text != retryText) {
             retryText = std::string(text);

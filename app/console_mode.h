@@ -32,6 +32,7 @@ inline constexpr int kExitSuccess = 0;        // check: nothing to update; run: 
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitNothingToInstall = 2;
 inline constexpr int kExitUpdatesExist = 10;  // check only
+inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl+C or SIGTERM, as shells count it
 
 struct ConsolePolicy {
     // Waits for `milliseconds`; tests pass one that does not really wait.
@@ -41,6 +42,11 @@ struct ConsolePolicy {
     std::uint32_t firstRetryPauseMs = 2000;
     // Download progress lines of one file are this far apart at least.
     std::uint32_t progressIntervalMs = 1000;
+    // True once the user or the system has asked the run to stop (Ctrl+C, SIGTERM). The run
+    // then stops at its next safe point: a download is cancelled at once and its partial file
+    // deleted; an updater that is running is waited for, since an installer cut off half-way
+    // can leave the installation broken; nothing further starts.
+    std::function<bool()> interrupted;
 };
 
 // The real wait of the running program.

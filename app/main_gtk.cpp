@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/app.h"
@@ -12,6 +13,7 @@
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
 #include "platform/gtk/system_gtk.h"
+#include "platform/interrupts.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
@@ -20,12 +22,16 @@
 namespace {
 
 int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
+    // Before the network library can start a thread: threads inherit the blocked signals.
+    std::unique_ptr<fw::InterruptWatch> interrupts = fw::WatchInterrupts();
+    fw::ConsolePolicy policy = fw::DefaultConsolePolicy();
+    if (interrupts) policy.interrupted = [&interrupts] { return interrupts->Requested(); };
     fw::PosixSystem hostSystem;
     fw::CurlHttpClient http;
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses hostProcesses;
-    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
+    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr, policy);
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
                           trustedKeys};

@@ -3,10 +3,12 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
 #include "app/app.h"
 #include "app/builtin_keys.h"
 #include "app/console_mode.h"
+#include "platform/interrupts.h"
 #include "platform/win32/console_win32.h"
 #include "platform/win32/dialog_backend_win32.h"
 #include "platform/win32/files_win32.h"
@@ -19,12 +21,15 @@ namespace {
 
 int RunConsole(const fw::ConsoleOptions& options) {
     fw::AttachParentConsole();
+    std::unique_ptr<fw::InterruptWatch> interrupts = fw::WatchInterrupts();
+    fw::ConsolePolicy policy = fw::DefaultConsolePolicy();
+    if (interrupts) policy.interrupted = [&interrupts] { return interrupts->Requested(); };
     fw::Win32HttpClient http;
     fw::Win32Registry registry;
     fw::Win32Files files;
     fw::Win32Processes hostProcesses;
     fw::Win32System hostSystem;
-    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr);
+    fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr, policy);
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
                                 trustedKeys};

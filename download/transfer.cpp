@@ -152,10 +152,17 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
     };
     int code = 0;
     if (!request->Send({}, {}, whileWaiting) || !request->QueryStatusCode(code)) {
+        file->Close();
+        // A wait given up for a confirmed Cancel is no error: it ends as a Cancel between
+        // blocks does, with no file left.
+        if (cancelRequested != 0) {
+            file.reset();
+            platform.files.Remove(localPath);
+            return finish();
+        }
         bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
         ShowMessage(*this, res::kStrError, MB_OK,
                     identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed, title);
-        file->Close();
         return finish();
     }
     if (code != 200) {

@@ -58,4 +58,13 @@ std::string ConsoleLines(std::string_view text) {
     return lines;
 }
 
+void ConsoleBackend::PumpMessages() {
+    HeadlessBackend::PumpMessages();
+    user.Pumped();
+}
+
+void ConsoleBackend::RepaintPending() {
+    user.Pumped();
+}
+
 }  // namespace fw

@@ -23,6 +23,9 @@ public:
     // A control's text or a progress bar's position has changed.
     virtual void TextChanged(HeadlessWindow& window, int id, const std::string& text) = 0;
     virtual void ProgressChanged(HeadlessWindow& window, int id, int pos) = 0;
+    // The dialog pumped its messages or waits for the network: a long step (a check, a
+    // download) is between two blocks.
+    virtual void Pumped() = 0;
 };
 
 class ConsoleBackend : public HeadlessBackend {
@@ -33,6 +36,8 @@ public:
                            WindowHandle owner) override;
     void SetText(WindowHandle dialog, int id, std::string_view text) override;
     int ProgressSetPos(WindowHandle dialog, int id, int pos) override;
+    void PumpMessages() override;
+    void RepaintPending() override;
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
     // There is no one to browse for a folder.

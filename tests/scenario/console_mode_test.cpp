@@ -71,7 +71,8 @@ protected:
     // sees every pause the policy asks for.
     ConsoleResult RunConsole(std::vector<std::string> extraArgs,
                              std::function<void(std::uint32_t)> onPause = {},
-                             std::function<void()> onEveryPump = {}) {
+                             std::function<void()> onEveryPump = {},
+                             std::function<bool()> interrupted = {}) {
         std::vector<std::string> args = {"fablewright-update", "-server", server->HostText(),
                                           "-infoserver", server->HostText()};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
@@ -93,6 +94,7 @@ protected:
             result.pauses.push_back(ms);
             if (onPause) onPause(ms);
         };
+        policy.interrupted = interrupted;
         ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
                          err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
@@ -284,6 +286,47 @@ TEST_F(ConsoleModeTest, NotInstalledFailsWithTheWindowsText) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, Text(res::kStrNotInstalled) + "\n");
     EXPECT_TRUE(server->Requests().empty());
+}
+
+// Ctrl+C or SIGTERM: a download stops at once and leaves no partial file, a running updater
+// is waited for, nothing further starts, and the run ends with 130.
+TEST_F(ConsoleModeTest, AnInterruptStopsTheRunAtTheNextSafePoint) {
+    Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe") +
+                ServeUpdater("Fantasy", "files/fantasy.exe"));
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::function<bool()> interrupted;
+        std::size_t updatersRun;
+        bool updatersKept;  // the downloaded updaters stay for the next run
+    };
+    const Case cases[] = {
+        {"during the check", {"-quietcheck"}, [] { return true; }, 0, false},
+        {"during the first download", {"-unattended"},
+         [&] { return fs::exists(TempPath("scifi.exe")); }, 0, false},
+        {"while the first updater runs", {"-unattended"}, [&] { return !Runs().empty(); }, 1,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installFolder + "/temp");
+        fs::remove(logPath);
+        server->ClearRequests();
+        ConsoleResult r = RunConsole(c.args, {}, {}, c.interrupted);
+        EXPECT_EQ(r.code, kExitInterrupted) << r.err;
+        EXPECT_NE(r.err.find("Interrupted: stopping at the next safe point"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out.find("Fantasy\n"), std::string::npos) << r.out;  // no list printed
+        EXPECT_EQ(r.err.find(Format(Text(res::kStrDownloadFailed), "scifi.exe")), std::string::npos)
+            << r.err;
+        EXPECT_EQ(Runs().size(), c.updatersRun);
+        EXPECT_EQ(RequestsFor("/files/fantasy.exe"), c.updatersKept ? 1 : 0);
+        EXPECT_EQ(fs::exists(TempPath("fantasy.exe")), c.updatersKept);
+        if (!c.updatersKept) {
+            EXPECT_TRUE(TempEmpty());
+        }
+        EXPECT_TRUE(r.pauses.empty());  // no retry
+    }
 }
 
 // Percentages come at most once a second of the program's clock, which here moves 400 ms with
