@@ -171,6 +171,7 @@ private:
     std::uint32_t lastProgressTick = 0;
     HeadlessWindow* mainWindow = nullptr;  // while the main dialog is walked
     bool stopping = false;                 // an interrupt has been seen
+    std::uint32_t lastInterruptLook = 0;   // the clock when Pumped last asked
     bool cancelClicked = false;            // ... and the download it came in was cancelled
 };
 
@@ -211,7 +212,11 @@ bool ConsoleRun::Interrupted() {
 }
 
 void ConsoleRun::Pumped() {
-    // Looked at in every wait, so that the user hears at once that the request was seen.
+    // Looked at in every wait, so that the user hears at once that the request was seen, but
+    // not before every block of a download: asking costs a system call.
+    std::uint32_t now = system.GetTickCount();
+    if (now - lastInterruptLook < policy.interruptLookIntervalMs) return;
+    lastInterruptLook = now;
     if (!Interrupted() || mainWindow == nullptr || downloading.empty() || cancelClicked) return;
     // As a person would: Cancel, and Yes to the question (Answer).
     if (mainWindow->Enabled(res::kIdCancel)) {

@@ -47,6 +47,8 @@ struct ConsolePolicy {
     // deleted; an updater that is running is waited for, since an installer cut off half-way
     // can leave the installation broken; nothing further starts.
     std::function<bool()> interrupted;
+    // ... asked at most this often while a step runs (the dialog pumps before every block).
+    std::uint32_t interruptLookIntervalMs = 20;
 };
 
 // The real wait of the running program.

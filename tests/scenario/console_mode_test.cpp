@@ -95,6 +95,7 @@ protected:
             if (onPause) onPause(ms);
         };
         policy.interrupted = interrupted;
+        policy.interruptLookIntervalMs = 0;  // the clock stands still between pauses
         ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
                          err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
