@@ -36,7 +36,10 @@ public:
     bool Finish(Sha256Digest& digest);
 
     // The digest of one buffer.
-    static bool Of(std::span<const std::uint8_t> data, Sha256Digest& digest);
+    static bool Of(std::span<const std::uint8_t> data, Sha256Digest& digest) {
+        Sha256 hash;
+        return hash.Update(data.data(), data.size()) && hash.Finish(digest);
+    }
 
 private:
     struct State;

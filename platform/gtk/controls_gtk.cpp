@@ -186,13 +186,10 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
             gtk_frame_set_shadow_type(GTK_FRAME(c->widget), GTK_SHADOW_ETCHED_IN);
             break;
         case ControlKind::kPushButton:
-            c->widget = c->focusWidget = gtk_button_new_with_mnemonic("");
-            EllipsizeChildLabel(*c);
-            c->buttonStyle = ct.style & 0x0F;
-            g_signal_connect(c->widget, "clicked", G_CALLBACK(OnButtonClicked), c.get());
-            break;
         case ControlKind::kCheckBox:
-            c->widget = c->focusWidget = gtk_check_button_new_with_mnemonic("");
+            c->widget = c->focusWidget = ct.kind == ControlKind::kPushButton
+                                             ? gtk_button_new_with_mnemonic("")
+                                             : gtk_check_button_new_with_mnemonic("");
             EllipsizeChildLabel(*c);
             c->buttonStyle = ct.style & 0x0F;
             g_signal_connect(c->widget, "clicked", G_CALLBACK(OnButtonClicked), c.get());

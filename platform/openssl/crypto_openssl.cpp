@@ -5,19 +5,9 @@
 
 #include <cstring>
 
+#include "platform/openssl/owners_openssl.h"
+
 namespace fw {
-namespace {
-
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-}  // namespace
 
 struct Sha256::State {
     MdCtx ctx{EVP_MD_CTX_new()};
@@ -41,11 +31,6 @@ bool Sha256::Finish(Sha256Digest& digest) {
                 length == digest.size();
     state->ok = false;
     return done;
-}
-
-bool Sha256::Of(std::span<const std::uint8_t> data, Sha256Digest& digest) {
-    Sha256 hash;
-    return hash.Update(data.data(), data.size()) && hash.Finish(digest);
 }
 
 bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,

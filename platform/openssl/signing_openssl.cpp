@@ -10,21 +10,10 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/openssl/owners_openssl.h"
+
 namespace fw {
 namespace {
-
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-using Bio = std::unique_ptr<BIO, BioFree>;
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
 std::string BioText(BIO* bio) {
     char* data = nullptr;

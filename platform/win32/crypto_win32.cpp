@@ -1,19 +1,14 @@
 #include "platform/crypto.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <bcrypt.h>
-#include <wincrypt.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
+
+#include "platform/win32/windows_win32.h"
+
+// CNG and the certificate encodings, which the lean Windows headers leave out.
+#include <bcrypt.h>
+#include <wincrypt.h>
 
 namespace fw {
 namespace {
@@ -55,6 +50,20 @@ bool IsOneElement(std::span<const std::uint8_t> der) {
         header += count;
     }
     return header + length == der.size();
+}
+
+// The structure of type `T` that the DER element `der` encodes (`structType`, a crypt32 X509_*
+// constant), allocated by crypt32; null when it does not decode.
+template <class T>
+LocalPtr<T> Decode(LPCSTR structType, std::span<const std::uint8_t> der) {
+    T* decoded = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, structType, der.data(),
+                             static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &decoded, &size)) {
+        return nullptr;
+    }
+    return LocalPtr<T>(decoded);
 }
 
 // A little-endian unsigned integer from crypt32 into 32 big-endian bytes.
@@ -107,11 +116,6 @@ bool Sha256::Finish(Sha256Digest& digest) {
     return done;
 }
 
-bool Sha256::Of(std::span<const std::uint8_t> data, Sha256Digest& digest) {
-    Sha256 hash;
-    return hash.Update(data.data(), data.size()) && hash.Finish(digest);
-}
-
 bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
                            std::span<const std::uint8_t> message,
                            std::span<const std::uint8_t> signatureDer) {
@@ -120,14 +124,9 @@ bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
         publicKeyDer.size() > kMax || signatureDer.size() > kMax) {
         return false;
     }
-    CERT_PUBLIC_KEY_INFO* rawInfo = nullptr;
-    DWORD infoSize = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, publicKeyDer.data(),
-                             static_cast<DWORD>(publicKeyDer.size()), CRYPT_DECODE_ALLOC_FLAG,
-                             nullptr, &rawInfo, &infoSize)) {
-        return false;
-    }
-    LocalPtr<CERT_PUBLIC_KEY_INFO> info(rawInfo);
+    LocalPtr<CERT_PUBLIC_KEY_INFO> info =
+        Decode<CERT_PUBLIC_KEY_INFO>(X509_PUBLIC_KEY_INFO, publicKeyDer);
+    if (!info) return false;
     const CRYPT_OBJID_BLOB& parameters = info->Algorithm.Parameters;
     if (!info->Algorithm.pszObjId || std::strcmp(info->Algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) != 0 ||
         parameters.cbData != sizeof kP256Parameters ||
@@ -140,14 +139,9 @@ bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
     }
     Key key(rawKey);
 
-    CERT_ECC_SIGNATURE* rawSignature = nullptr;
-    DWORD signatureSize = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ECC_SIGNATURE, signatureDer.data(),
-                             static_cast<DWORD>(signatureDer.size()), CRYPT_DECODE_ALLOC_FLAG,
-                             nullptr, &rawSignature, &signatureSize)) {
-        return false;
-    }
-    LocalPtr<CERT_ECC_SIGNATURE> signature(rawSignature);
+    LocalPtr<CERT_ECC_SIGNATURE> signature =
+        Decode<CERT_ECC_SIGNATURE>(X509_ECC_SIGNATURE, signatureDer);
+    if (!signature) return false;
     std::uint8_t rs[64];
     if (!ToBigEndian32(signature->r, rs) || !ToBigEndian32(signature->s, rs + 32)) return false;
 

@@ -160,6 +160,13 @@ class DownloadGtkTest : public ::testing::Test {
         server = std::make_unique<UpdateServer>(dir.Path("server"));
         ASSERT_TRUE(server->Start(0));
         gtk = std::make_unique<GtkBackend>();
+        host = server->HostText();
+        argv[2] = argv[4] = host.c_str();
+    }
+
+    // The program's services on the GTK host; `argv` points it at the loopback server.
+    Platform MainPlatform() {
+        return Platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
     }
 
     void TearDown() override {
@@ -187,10 +194,7 @@ class DownloadGtkTest : public ::testing::Test {
     // "Try Again?", then Exit. Every action goes through the window system or the boxes' own
     // buttons, from the drive timer.
     std::intptr_t RunAndCancel(const SlowServerCase& c, Observations& o) {
-        std::string host = server->HostText();
-        const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
-                              host.c_str()};
-        Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
+        Platform platform = MainPlatform();
         ObservedDownloaderDlg dlg(platform, 5, argv);
         auto enter = [&](Phase next) {
             o.phase = next;
@@ -315,6 +319,8 @@ class DownloadGtkTest : public ::testing::Test {
     }
 
     static bool available;
+    std::string host;
+    const char* argv[5] = {"fablewright-update", "-server", nullptr, "-infoserver", nullptr};
     test::TempDir dir;
     std::string installFolder;
     CurlHttpClient http;
@@ -447,10 +453,7 @@ TEST_F(DownloadGtkTest, ServerTextsOfAnyLengthStayWithinTheScreen) {
     dir.Write("server/UpDefs/FablewrightUpdates.txt",
               "version~4\nequiv~" + name + "~Fablewright\nupdate~" + name + "~files/" + file +
                   "~100~1\nupdate~Fablewright~files/a.exe~100~1\n");
-    std::string host = server->HostText();
-    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
-                          host.c_str()};
-    Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
+    Platform platform = MainPlatform();
     ObservedDownloaderDlg dlg(platform, 5, argv);
     ClientRect screen = gtk->ScreenArea();
     ClientRect before{};
@@ -536,10 +539,7 @@ TEST_F(DownloadGtkTest, WindowPaintsWhileTheUpdateRequestWaitsAndTheRequestGives
     dir.Write("server/UpDefs/FablewrightUpdates.txt",
               "version~4\ninfo~127.0.0.1:" + std::to_string(silent.port) +
                   "~info\nupdate~Fablewright~files/a.exe~100~1\n");
-    std::string host = server->HostText();
-    const char* argv[] = {"fablewright-update", "-server", host.c_str(), "-infoserver",
-                          host.c_str()};
-    Platform platform{*gtk, http, *registry, files, processes, system, NoTrustedKeys()};
+    Platform platform = MainPlatform();
     ObservedDownloaderDlg dlg(platform, 5, argv);
     struct Waiting {
         GtkBackend* gtk = nullptr;

@@ -8,22 +8,13 @@
 #include <cstdint>
 #include <fstream>
 
+#include "platform/openssl/owners_openssl.h"
 #include "tools/update-server/test_authority.h"
 
 namespace fw {
 namespace {
 
-struct KeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertificateDeleter {
-    void operator()(X509* certificate) const { X509_free(certificate); }
-};
-struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
-using Certificate = std::unique_ptr<X509, CertificateDeleter>;
+using Key = Pkey;
 
 constexpr long kDay = 24L * 60L * 60L;
 constexpr char kServerName[] = "localhost";
@@ -90,7 +81,7 @@ Certificate NewCertificate(EVP_PKEY* key, const char* commonName, long fromDays,
 
 template <typename Write>
 std::string ToPem(Write write) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new(BIO_s_mem()));
+    Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || !write(bio.get())) return {};
     char* data = nullptr;
     long size = BIO_get_mem_data(bio.get(), &data);
