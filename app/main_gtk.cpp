@@ -21,13 +21,24 @@
 
 namespace {
 
+// The program's HTTP client. Only the demo's build (app/CMakeLists.txt) reads the demo's
+// certificate authority; the program itself trusts the system's.
+std::string Authority() {
+#ifdef FW_DEMO_AUTHORITY_VARIABLE
+    const char* demoAuthority = std::getenv(FW_DEMO_AUTHORITY_VARIABLE);
+    return demoAuthority != nullptr ? demoAuthority : "";
+#else
+    return {};
+#endif
+}
+
 int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
     // Before the network library can start a thread: threads inherit the blocked signals.
     std::unique_ptr<fw::InterruptWatch> interrupts = fw::WatchInterrupts();
     fw::ConsolePolicy policy = fw::DefaultConsolePolicy();
     if (interrupts) policy.interrupted = [&interrupts] { return interrupts->Requested(); };
     fw::PosixSystem hostSystem;
-    fw::CurlHttpClient http;
+    fw::CurlHttpClient http(Authority());
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses hostProcesses;
@@ -49,13 +60,7 @@ int main(int argc, char** argv) {
     }
     fw::GtkBackend ui;
     fw::GtkSystem system;
-#ifdef FW_DEMO_AUTHORITY_VARIABLE
-    // Only the demo's build (app/CMakeLists.txt) reads this.
-    const char* demoAuthority = std::getenv(FW_DEMO_AUTHORITY_VARIABLE);
-    fw::CurlHttpClient http(demoAuthority != nullptr ? demoAuthority : "");
-#else
-    fw::CurlHttpClient http;
-#endif
+    fw::CurlHttpClient http(Authority());
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;
     fw::PosixProcesses processes;

@@ -23,14 +23,14 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-int HexValue(char c) {
+}  // namespace
+
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 std::int32_t ParseDecimal32(std::string_view text) {
     std::size_t i = 0;
@@ -57,14 +57,14 @@ std::uint32_t ParseHex32(std::string_view text, bool* digits) {
     std::size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;
     if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-        i + 2 < text.size() && HexValue(text[i + 2]) >= 0) {
+        i + 2 < text.size() && HexDigitValue(text[i + 2]) >= 0) {
         i += 2;
     }
     std::uint64_t value = 0;
     bool any = false;
-    while (i < text.size() && HexValue(text[i]) >= 0) {
+    while (i < text.size() && HexDigitValue(text[i]) >= 0) {
         any = true;
-        value = (value << 4) | static_cast<std::uint64_t>(HexValue(text[i]));
+        value = (value << 4) | static_cast<std::uint64_t>(HexDigitValue(text[i]));
         if (value > 0xFFFFFFFFull) value = 0x100000000ull;  // saturated; stays above the range
         ++i;
     }

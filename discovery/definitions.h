@@ -28,6 +28,9 @@ private:
     std::size_t position = 0;
 };
 
+// The value of a hexadecimal digit (either case); -1 for any other character.
+int HexDigitValue(char c);
+
 // A decimal number as the C library's strtol reads it on a platform with 32-bit long: leading
 // blanks and a sign allowed, reading stops at the first other character, no digits give 0, and
 // a number beyond the 32-bit range gives the nearest limit.

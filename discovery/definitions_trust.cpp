@@ -73,8 +73,8 @@ Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
         if (answer.size() > kMaxDefinitionsBytes) return {res::kStrBadFormat, {}};
     }
 
-    DefinitionsCheck check =
-        CheckSignedDefinitions(answer, fileName, keys, AcceptedSerial(registry, fileName));
+    std::optional<std::uint64_t> accepted = AcceptedSerial(registry, fileName);
+    DefinitionsCheck check = CheckSignedDefinitions(answer, fileName, keys, accepted);
     switch (check.verdict) {
     case DefinitionsVerdict::kTrusted:
         break;
@@ -92,10 +92,8 @@ Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
         return {res::kStrDefsNoSerial, {}};
     case DefinitionsVerdict::kOtherFile:
         return {res::kStrDefsOtherFile, {check.detail, std::string(fileName)}};
-    case DefinitionsVerdict::kOlderSerial: {
-        std::optional<std::uint64_t> seen = AcceptedSerial(registry, fileName);
-        return {res::kStrDefsOlderSerial, {check.detail, std::to_string(seen.value_or(0))}};
-    }
+    case DefinitionsVerdict::kOlderSerial:
+        return {res::kStrDefsOlderSerial, {check.detail, std::to_string(accepted.value_or(0))}};
     case DefinitionsVerdict::kNoDigest:
         return {res::kStrDefsNoDigest, {check.detail}};
     }

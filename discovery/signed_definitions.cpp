@@ -8,8 +8,9 @@ namespace {
 
 constexpr std::size_t kKeyIdBytes = 8;
 
-// Calls `visit(raw, clean)` for each line of `text`: `raw` as it stands (CR bytes kept, LF not),
-// `clean` without CR bytes. A last line without LF is a line; an empty text has none.
+// Calls `visit(start, raw, clean)` for each line of `text`: where it starts, the line as it
+// stands (CR bytes kept, LF not) and without CR bytes. A last line without LF is a line; an
+// empty text has none.
 template <class Visit>
 void ForEachLine(std::string_view text, Visit visit) {
     std::size_t position = 0;
@@ -22,22 +23,12 @@ void ForEachLine(std::string_view text, Visit visit) {
         for (char c : raw) {
             if (c != '\r') clean += c;
         }
-        if (!visit(position, std::string_view(clean))) return;
+        if (!visit(position, raw, std::string_view(clean))) return;
         position = next;
     }
 }
 
 std::string_view Keyword(std::string_view line) { return line.substr(0, line.find('~')); }
-
-bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -62,14 +53,12 @@ std::string Lower(std::string_view text) {
 SignatureBlock SplitSignatureBlock(std::string_view answer) {
     SignatureBlock block;
     block.signedBytes = answer;
-    ForEachLine(answer, [&](std::size_t start, std::string_view line) {
+    ForEachLine(answer, [&](std::size_t start, std::string_view raw, std::string_view line) {
         if (EqualsNoCase(Keyword(line), "signature")) {
             if (!block.found) block.signedBytes = answer.substr(0, start);
             block.found = true;
             // Views into the answer: the line's own bytes minus any CR (which sits at its end
             // in the files we know; one elsewhere makes the line unreadable, as it should).
-            std::string_view raw = answer.substr(start);
-            raw = raw.substr(0, raw.find('\n'));
             while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
             block.signatureLines.push_back(raw);
         } else if (block.found && !line.empty()) {
@@ -90,7 +79,7 @@ bool ParseSignatureLine(std::string_view line, SignatureLine& parsed) {
     }
     if (keyId.size() != 2 * kKeyIdBytes) return false;
     for (char c : keyId) {
-        if (!IsHex(c)) return false;
+        if (HexDigitValue(c) < 0) return false;
     }
     std::optional<Bytes> der = DecodeBase64(signature);
     if (!der || der->empty()) return false;
@@ -127,8 +116,8 @@ std::optional<Sha256Digest> ParseDigestField(std::string_view field) {
     for (std::size_t i = 0; i < digest.size(); ++i) {
         char high = field[kPrefix.size() + 2 * i];
         char low = field[kPrefix.size() + 2 * i + 1];
-        if (!IsHex(high) || !IsHex(low)) return std::nullopt;
-        digest[i] = static_cast<std::uint8_t>(HexValue(high) * 16 + HexValue(low));
+        if (HexDigitValue(high) < 0 || HexDigitValue(low) < 0) return std::nullopt;
+        digest[i] = static_cast<std::uint8_t>(HexDigitValue(high) * 16 + HexDigitValue(low));
     }
     return digest;
 }
@@ -186,7 +175,7 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
     std::string serialFile;
     std::string missingDigest;
     bool anyMissingDigest = false;
-    ForEachLine(block.signedBytes, [&](std::size_t, std::string_view line) {
+    ForEachLine(block.signedBytes, [&](std::size_t, std::string_view, std::string_view line) {
         if (line.empty() || line.front() == '#') return true;
         FieldTokenizer tokenizer(line, "~");
         std::string keyword;

@@ -107,10 +107,11 @@ void EllipsizeChildLabel(GtkControl& c) {
 // List rows keep the program's bytes; only the rows on screen are converted for drawing.
 void ShowRowText(GtkTreeViewColumn*, GtkCellRenderer* renderer, GtkTreeModel* model,
                  GtkTreeIter* iter, gpointer) {
-    gchar* raw = nullptr;
-    gtk_tree_model_get(model, iter, 0, &raw, -1);
-    GCharPtr owned(raw);
-    g_object_set(renderer, "text", ShownPrefix(raw ? raw : "", kMaxDrawnBytes).c_str(), nullptr);
+    // Read in place: a row can be long, and only its first bytes are drawn.
+    const std::deque<std::string>& rows = TextListRows(model);
+    auto index = static_cast<std::size_t>(GPOINTER_TO_INT(iter->user_data));
+    std::string_view raw = index < rows.size() ? std::string_view(rows[index]) : std::string_view();
+    g_object_set(renderer, "text", ShownPrefix(raw, kMaxDrawnBytes).c_str(), nullptr);
 }
 
 gboolean OnListQueryTooltip(GtkWidget* widget, gint x, gint y, gboolean keyboard,

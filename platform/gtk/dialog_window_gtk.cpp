@@ -24,9 +24,13 @@ std::string ShownText(std::string_view raw) {
 std::string ShownPrefix(std::string_view raw, std::size_t maxBytes) {
     if (raw.size() <= maxBytes) return ShownText(raw);
     std::size_t cut = maxBytes;
-    // A continuation byte of UTF-8 never starts a character; in the code page, a cut anywhere
+    // A continuation byte of UTF-8 never starts a character, and a character has at most three
+    // of them; in the code page, where such bytes are characters of their own, a cut anywhere
     // is as good.
-    while (cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80) --cut;
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(raw[cut]) & 0xC0) == 0x80;
+         ++back) {
+        --cut;
+    }
     return ShownText(raw.substr(0, cut)) + "\u2026";
 }
 

@@ -169,6 +169,15 @@ struct ReadPace {
     }
 };
 
+// Between two WinInet calls of one stretch: false, and out of the call, once the request is
+// done with the worker. The request may then have closed the handle to end the call before,
+// and WinInet may have given its value to another request: no further call may use it.
+bool StillWanted(Exchange& x) {
+    std::lock_guard<std::mutex> guard(x.lock);
+    if (x.stop) x.inCall = false;
+    return !x.stop;
+}
+
 // The worker of one request: sends it, then reads the answer ahead until it ends, fails, the
 // ring is full (then it waits for room) or the request is done with it. Only WinInet and the
 // exchange are touched here.
@@ -186,6 +195,7 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
                                  static_cast<DWORD>(x->body.size()));
     // The error is the calling thread's own: it has to be taken here, at once.
     DWORD sendError = sent ? 0 : GetLastError();
+    if (!StillWanted(*x)) return;
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (sent && !HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
@@ -196,9 +206,11 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
     std::optional<std::string> location;
     DWORD locationSize = 0;
     if (status >= 300 && status < 400) {
+        if (!StillWanted(*x)) return;
         HttpQueryInfoA(handle, HTTP_QUERY_LOCATION, nullptr, &locationSize, nullptr);
     }
     if (locationSize > 0 && locationSize <= kMaxLineBytes) {
+        if (!StillWanted(*x)) return;
         std::string value(locationSize, '\0');
         if (HttpQueryInfoA(handle, HTTP_QUERY_LOCATION, value.data(), &locationSize, nullptr)) {
             location = std::string(value.c_str());
@@ -244,6 +256,7 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
             read = InternetQueryDataAvailable(handle, &available, 0, 0);
             DWORD want = static_cast<DWORD>(std::min<std::size_t>(room, kTrickleReadBytes));
             if (available > 0) want = std::min(want, available);
+            if (!StillWanted(*x)) return;
             if (read) read = InternetReadFile(handle, x->ring.data() + writePos, want, &got);
             pace.AfterTrickleRead(got == want && want == kTrickleReadBytes);
         } else {
@@ -394,7 +407,12 @@ private:
         DWORD woken = MsgWaitForMultipleObjects(1, &event, FALSE, kWaitSliceMilliseconds,
                                                 QS_ALLINPUT);
         if (woken == WAIT_OBJECT_0) return true;
-        return whileWaiting();
+        bool goOn = whileWaiting();
+        // The pump may have let the messages wait (it looks at most every few milliseconds):
+        // marked as seen, they no longer end the next wait at once, which would spin until then.
+        // They are dispatched at the next slice.
+        if (woken == WAIT_OBJECT_0 + 1) GetQueueStatus(QS_ALLINPUT);
+        return goOn;
     }
 
     // The request fails from now on; the worker stops after the call it may be in.
