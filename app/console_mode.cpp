@@ -18,16 +18,28 @@ constexpr unsigned kPollTimer = 1;
 constexpr std::string_view kAutoInstallVariable = "FABLEWRIGHTAUTOINSTALL";
 constexpr std::string_view kDownloadingPrefix = "Downloading ";
 
+// POSIX hosts give a program ended by a signal 128 plus the signal, as a shell does.
+std::string DescribeExitCode(std::uint32_t code) {
+    std::string text = "exit code " + std::to_string(code);
+#ifndef _WIN32
+    if (code > 128 && code < 128 + 65) text += " (as a shell reports signal " + std::to_string(code - 128) + ")";
+#endif
+    return text;
+}
+
 // The updaters the dialog starts, reported on the output as they start and end.
+// An updater that ends with anything but 0 has failed, and the run with it.
 class ReportedChild : public ChildProcess {
 public:
-    ReportedChild(std::unique_ptr<ChildProcess> inner, std::string program, std::ostream& out)
-        : inner(std::move(inner)), program(std::move(program)), out(out) {}
+    ReportedChild(std::unique_ptr<ChildProcess> inner, std::string program, std::ostream& out,
+                  std::vector<std::string>& failures)
+        : inner(std::move(inner)), program(std::move(program)), out(out), failures(failures) {}
     bool GetExitCode(std::uint32_t& code) override {
         if (!inner->GetExitCode(code)) return false;
         if (code != kStillActive && !reported) {
             reported = true;
             out << "Updater " << program << " ended with exit code " << code << '\n' << std::flush;
+            if (code != 0) failures.push_back(program + ": " + DescribeExitCode(code));
         }
         return true;
     }
@@ -38,6 +50,7 @@ private:
     std::unique_ptr<ChildProcess> inner;
     std::string program;
     std::ostream& out;
+    std::vector<std::string>& failures;
     bool reported = false;
 };
 
@@ -49,7 +62,7 @@ public:
         std::unique_ptr<ChildProcess> child = inner.Start(program, error);
         if (!child || !report) return child;
         out << "Started updater " << program << '\n' << std::flush;
-        return std::make_unique<ReportedChild>(std::move(child), program, out);
+        return std::make_unique<ReportedChild>(std::move(child), program, out, failures);
     }
     bool SetEnvironmentVariable(std::string_view name, std::string_view value) override {
         return inner.SetEnvironmentVariable(name, value);
@@ -60,11 +73,14 @@ public:
     std::optional<std::string> GetEnvironmentVariable(std::string_view name) override {
         return inner.GetEnvironmentVariable(name);
     }
+    // The updaters that ended with anything but 0, each with how it ended.
+    const std::vector<std::string>& Failures() const { return failures; }
 
 private:
     Processes& inner;
     std::ostream& out;
     bool report;
+    std::vector<std::string> failures;
 };
 
 class KeylessSystem : public System {
@@ -89,10 +105,14 @@ ConsoleOptions ScanConsoleOptions(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i] ? argv[i] : "";
         bool hasValue = i + 1 < argc;
-        if (arg == "-quietcheck") {
-            options.mode = ConsoleMode::kQuietCheck;
-        } else if (arg == "-unattended") {
-            options.mode = ConsoleMode::kUnattended;
+        if (arg == "-quietcheck" || arg == "-unattended") {
+            ConsoleMode mode =
+                arg == "-quietcheck" ? ConsoleMode::kQuietCheck : ConsoleMode::kUnattended;
+            // A check that installs, or a run that only checks: neither is what was meant.
+            if (options.mode != ConsoleMode::kWindow && options.mode != mode) {
+                options.usageError = "-quietcheck and -unattended cannot be used together.";
+            }
+            options.mode = mode;
         } else if (arg == "-betachannel") {
             options.betaChannel = true;
         } else if (arg == "-betadir" && hasValue) {
@@ -139,6 +159,7 @@ public:
     void TextChanged(HeadlessWindow& window, int id, const std::string& text) override;
     void ProgressChanged(HeadlessWindow& window, int id, int pos) override;
     void Pumped() override;
+    bool Stopping() override { return stopping; }
 
     const ConsoleOptions options;
     std::ostream& out;
@@ -150,8 +171,14 @@ public:
 
 private:
     bool Unattended() const { return options.mode == ConsoleMode::kUnattended; }
-    void Pause(std::uint32_t ms) {
-        if (policy.sleep) policy.sleep(ms);
+    // Looks for an interrupt after every slice; a retry's pause ends early once there was one.
+    void Pause(std::uint32_t ms, bool endOnInterrupt) {
+        while (ms > 0) {
+            std::uint32_t slice = policy.pauseSliceMs == 0 ? ms : std::min(ms, policy.pauseSliceMs);
+            if (policy.sleep) policy.sleep(slice);
+            ms -= slice;
+            if (Interrupted() && endOnInterrupt) return;
+        }
     }
     bool Interrupted();
     void WalkMainDialog(HeadlessWindow& w);
@@ -159,6 +186,8 @@ private:
     void AnswerBetaDirDialog(HeadlessWindow& w);
     void Leave(HeadlessWindow& w);
     void Stop(HeadlessWindow& w);
+    // Names each updater that ended with anything but 0; true when there was one.
+    bool ReportFailedUpdaters();
 
     int exitCode = kExitFailure;
     // The retry question: which file it is about and how often it was answered Yes.
@@ -176,6 +205,10 @@ private:
 };
 
 int ConsoleRun::Start(const Platform& platform, int argc, const char* const* argv) {
+    if (!options.usageError.empty()) {
+        err << options.usageError << '\n' << std::flush;
+        return kExitFailure;
+    }
     if (Unattended() && options.betaChannel && !options.betaDir) {
         err << "A beta installation needs its folder: give it with -betadir FOLDER.\n"
             << std::flush;
@@ -266,11 +299,13 @@ void ConsoleRun::WalkSteps(HeadlessWindow& w) {
         if (w.timers.count(kPollTimer) == 0) break;  // not started; the message is out
         // Polled as the window's timer polls it, until the dialog lets the timer go.
         while (!w.ended && w.timers.count(kPollTimer) != 0) {
-            Pause(w.timers[kPollTimer]);
+            // The updater is never cut short: an interrupt is acknowledged, and waited out.
+            Pause(w.timers[kPollTimer], false);
             w.TickTimer(kPollTimer);
         }
     }
     if (!w.ended && w.Items(res::kIdUpdateList).empty()) exitCode = kExitSuccess;
+    if (ReportFailedUpdaters()) exitCode = kExitFailure;
     Leave(w);
 }
 
@@ -280,7 +315,16 @@ void ConsoleRun::Leave(HeadlessWindow& w) {
     if (!w.ended) w.Click(res::kIdExit);
 }
 
+bool ConsoleRun::ReportFailedUpdaters() {
+    // The window counts any end as ended; a script must hear that an installation failed.
+    for (const std::string& failure : processes.Failures()) {
+        err << "Updater failed: " << failure << '\n' << std::flush;
+    }
+    return !processes.Failures().empty();
+}
+
 void ConsoleRun::Stop(HeadlessWindow& w) {
+    ReportFailedUpdaters();
     exitCode = kExitInterrupted;
     Leave(w);
 }
@@ -330,8 +374,8 @@ int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned
                 << policy.retries << ")\n"
                 << std::flush;
         }
-        Pause(static_cast<std::uint32_t>(pause));
-        return IDYES;
+        Pause(static_cast<std::uint32_t>(pause), true);
+        return stopping ? IDNO : IDYES;
     }
     // Leaving with updaters left uninstalled: the run has already failed; go.
     if (IsCaption(caption, res::kStrExitCaption)) return IDYES;

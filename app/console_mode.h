@@ -21,6 +21,7 @@ struct ConsoleOptions {
     ConsoleMode mode = ConsoleMode::kWindow;
     bool betaChannel = false;               // "-betachannel": tick "&Beta Version" before Check
     std::optional<std::string> betaDir;     // "-betadir FOLDER": the beta installation folder
+    std::string usageError;                 // switches that contradict each other; empty: none
 };
 
 // The console switches, read as the dialog reads its options: an option that takes a value
@@ -49,6 +50,9 @@ struct ConsolePolicy {
     std::function<bool()> interrupted;
     // ... asked at most this often while a step runs (the dialog pumps before every block).
     std::uint32_t interruptLookIntervalMs = 20;
+    // Pauses (a retry's, an updater's poll) are cut into slices of at most this length, and
+    // asked between them, so that a request is acknowledged at once; 0: not cut.
+    std::uint32_t pauseSliceMs = 100;
 };
 
 // The real wait of the running program.

@@ -39,7 +39,9 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
     if (interrupts) policy.interrupted = [&interrupts] { return interrupts->Requested(); };
     fw::PosixSystem hostSystem;
     fw::CurlHttpClient http(Authority());
-    fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
+    // A settings lock held elsewhere is not waited for once the run was asked to stop.
+    fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath(),
+                               [&interrupts] { return interrupts && interrupts->Requested(); });
     fw::PosixFiles files;
     fw::PosixProcesses hostProcesses;
     fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr, policy);

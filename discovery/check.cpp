@@ -36,6 +36,11 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         internetSession.reset();
     };
     auto fail = [&](int textId, auto... args) {
+        // A check the user broke off needs no message about its broken answer.
+        if (platform.ui.StopRequested()) {
+            cleanUp();
+            return;
+        }
         if (textId == res::kStrNoBeta) {
             ShowMessage(*this, res::kStrNote, MB_OK, textId, args...);
         } else {
@@ -50,10 +55,11 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
     request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
     if (!request) return fail(res::kStrUnavailable, -1);
-    // While the server keeps us waiting the window goes on painting, but takes no input.
+    // While the server keeps us waiting the window goes on painting, but takes no input; a
+    // console run can still be stopped.
     WaitCallback repaint = [this] {
         platform.ui.RepaintPending();
-        return true;
+        return !platform.ui.StopRequested();
     };
     if (!request->Send({}, {}, repaint)) {
         if (request->LastFailure() == HttpFailure::kServerIdentity) {
@@ -75,6 +81,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (!platform.trustedKeys.empty()) {
         if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
                                                      platform.registry, trusted, repaint)) {
+            if (platform.ui.StopRequested()) return cleanUp();
             ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
             return cleanUp();
         }
@@ -86,6 +93,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                              infoPath, trusted.active, &installed};
     std::string line;
     std::size_t received = 0;
+    bool anyRecord = false;
     for (;;) {
         ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
         if (read == ReadStatus::kEnd) break;
@@ -96,11 +104,13 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
             return fail(res::kStrBadFormat);
         }
         LineResult result = ApplyDefinitionLine(line, target);
+        anyRecord = anyRecord || result.known;
         if (result.outcome == LineOutcome::kBadFormat) return fail(res::kStrBadFormat);
         if (result.outcome == LineOutcome::kTooNew) {
             return fail(res::kStrNewerDefinitions, result.versionText, res::kAppVersion);
         }
     }
+    if (!anyRecord) return fail(res::kStrBadFormat);
 
     SendUpdateRequest(beta);
 

@@ -79,6 +79,7 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
     if (!tokenizer.NextField(keyword)) return {LineOutcome::kBadFormat, {}};
 
     std::string field;
+    LineResult known{LineOutcome::kContinue, {}, true};
     if (EqualsNoCase(keyword, "version")) {
         if (tokenizer.NextField(field)) target.availableVersion = field;
     } else if (EqualsNoCase(keyword, "update")) {
@@ -107,15 +108,17 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
         }
     } else if (EqualsNoCase(keyword, "updatever")) {
         if (tokenizer.NextField(field) && ParseDecimal32(field) > kHighestDefinitionsVersion) {
-            return {LineOutcome::kTooNew, field};
+            return {LineOutcome::kTooNew, field, true};
         }
     } else if (EqualsNoCase(keyword, "info")) {
         if (tokenizer.NextField(field)) {
             target.infoServer = field;
             if (tokenizer.NextField(field)) target.infoPath = field;
         }
+    } else {
+        return {};
     }
-    return {};
+    return known;
 }
 
 }  // namespace fw

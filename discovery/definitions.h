@@ -63,6 +63,9 @@ enum class LineOutcome {
 struct LineResult {
     LineOutcome outcome = LineOutcome::kContinue;
     std::string versionText;  // kTooNew: the version field as written
+    // The line starts with a keyword this program reads. An answer without one such line is
+    // not definitions at all (a portal's page, an empty body) and must not read as "no updates".
+    bool known = false;
 };
 
 // The highest definitions format this program reads; also the application version.

@@ -85,7 +85,8 @@ void CUpdateDownloaderDlg::SendUpdateRequest(bool beta) {
     std::uint32_t start = platform.system.GetTickCount();
     WaitCallback whileWaiting = [this, start] {
         platform.ui.RepaintPending();
-        return platform.system.GetTickCount() - start < kUpdateRequestTimeoutMs;
+        return platform.system.GetTickCount() - start < kUpdateRequestTimeoutMs &&
+               !platform.ui.StopRequested();
     };
     int status = 0;
     if (!request->Send(headers, body, whileWaiting)) {

@@ -8,6 +8,7 @@
 // "host[:port]" in plain text. Each host's session follows redirects through FollowRedirects
 // (platform/http_redirects.h), so that every host keeps the same rules.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,16 @@ inline constexpr std::size_t kMaxLineBytes = 16u * 1024u * 1024u;
 inline constexpr std::size_t kMaxDefinitionsBytes = 16u * 1024u * 1024u;
 inline constexpr long kConnectTimeoutSeconds = 30;
 inline constexpr long kStallTimeoutSeconds = 60;
+// A request that delivers fewer than this many bytes (header and body) in any stretch of this
+// length spent waiting for it is given up, as a stalled one is.
+inline constexpr std::uint64_t kMinBytesPerWindow = 1024;
+inline constexpr long kSlowWindowSeconds = 30;
+
+// The floor above; tests give a shorter window so that a slow server fails in seconds.
+struct ThroughputLimit {
+    std::uint64_t minBytes = kMinBytesPerWindow;
+    std::chrono::steady_clock::duration window = std::chrono::seconds(kSlowWindowSeconds);
+};
 
 // Why an operation failed, as far as the host can tell.
 enum class HttpFailure {

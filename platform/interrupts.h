@@ -15,7 +15,7 @@ class InterruptWatch {
 };
 
 // Starts watching. While the watch lives a first request no longer ends the process; a second
-// one does, as before. Started programs still get them as before. nullptr when the host cannot
+// one, once looked at (at once on Windows), ends it with exit code 130. Started programs still get them as before. nullptr when the host cannot
 // watch: the process then ends as it always did. Create it before any thread starts.
 std::unique_ptr<InterruptWatch> WatchInterrupts();
 

@@ -67,4 +67,8 @@ void ConsoleBackend::RepaintPending() {
     user.Pumped();
 }
 
+bool ConsoleBackend::StopRequested() {
+    return user.Stopping();
+}
+
 }  // namespace fw

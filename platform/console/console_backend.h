@@ -26,6 +26,8 @@ public:
     // The dialog pumped its messages or waits for the network: a long step (a check, a
     // download) is between two blocks.
     virtual void Pumped() = 0;
+    // The user wants the run to end: waits on a server give up.
+    virtual bool Stopping() = 0;
 };
 
 class ConsoleBackend : public HeadlessBackend {
@@ -38,6 +40,7 @@ public:
     int ProgressSetPos(WindowHandle dialog, int id, int pos) override;
     void PumpMessages() override;
     void RepaintPending() override;
+    bool StopRequested() override;
     int MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                    unsigned type) override;
     // There is no one to browse for a folder.

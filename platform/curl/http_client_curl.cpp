@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "platform/http_redirects.h"
 #include "platform/server_address.h"
+#include "platform/throughput_floor.h"
 
 namespace fw {
 
@@ -53,6 +55,7 @@ struct SessionState {
     std::shared_ptr<CurlHttpClient::Library> library;
     std::string userAgent;
     std::string authorityFile;  // empty: the system's store
+    ThroughputLimit floor;
 };
 
 struct ConnectionState {
@@ -116,7 +119,8 @@ public:
           verb(std::move(verb)),
           url(std::move(url)),
           multi(std::move(multi)),
-          easy(std::move(easy)) {}
+          easy(std::move(easy)),
+          floor(this->connection->session->floor) {}
 
     ~CurlRequest() override {
         if (attached) curl_multi_remove_handle(multi.get(), easy.get());
@@ -321,6 +325,8 @@ private:
     // data to hand out, or until the transfer has ended. False: libcurl failed or the
     // caller's wait callback gave up.
     bool Pump(const WaitCallback& whileWaiting, bool untilHeaders) {
+        // Only the time spent here counts against the floor: the caller's own is not waiting.
+        std::chrono::steady_clock::time_point looked = std::chrono::steady_clock::now();
         while (true) {
             if (paused && Available() == 0) {
                 paused = false;
@@ -336,6 +342,10 @@ private:
                 }
             }
             if (finished || (untilHeaders ? headersDone : Available() > 0)) return true;
+            std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+            if (!floor.Record(now - looked, received - counted)) return false;
+            looked = now;
+            counted = received;
             if (whileWaiting && !whileWaiting()) return false;
             if (curl_multi_poll(multi.get(), nullptr, 0, kPollMilliseconds, nullptr) !=
                 CURLM_OK) {
@@ -346,6 +356,7 @@ private:
 
     static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* context) {
         auto* self = static_cast<CurlRequest*>(context);
+        self->received += size;
         std::string_view line(data, size);
         if (line.size() >= 12 && line.substr(0, 5) == "HTTP/") {
             std::size_t space = line.find(' ');
@@ -400,6 +411,7 @@ private:
         }
         std::memcpy(self->buffer.data() + self->fillEnd, data, size);
         self->fillEnd += size;
+        self->received += size;
         return size;
     }
 
@@ -425,6 +437,9 @@ private:
     std::vector<char> buffer;
     std::size_t readPos = 0;
     std::size_t fillEnd = 0;
+    ThroughputFloor floor;
+    std::uint64_t received = 0;  // header and body bytes taken from libcurl
+    std::uint64_t counted = 0;   // ... of which the floor has heard
 };
 
 class CurlConnection : public HttpConnection {
@@ -476,8 +491,8 @@ private:
 
 }  // namespace
 
-CurlHttpClient::CurlHttpClient(std::string authorityFile)
-    : authorityFile(std::move(authorityFile)) {}
+CurlHttpClient::CurlHttpClient(std::string authorityFile, ThroughputLimit floor)
+    : authorityFile(std::move(authorityFile)), floor(floor) {}
 CurlHttpClient::~CurlHttpClient() = default;
 
 bool CurlHttpClient::Startup() {
@@ -495,7 +510,7 @@ std::unique_ptr<HttpSession> CurlHttpClient::OpenSession(std::string_view userAg
     if (userAgent.find('\0') != std::string_view::npos) return nullptr;
     try {
         auto state = std::make_shared<SessionState>(
-            SessionState{library, std::string(userAgent), authorityFile});
+            SessionState{library, std::string(userAgent), authorityFile, floor});
         return FollowRedirects(std::make_unique<CurlSession>(std::move(state)));
     } catch (...) {
         return nullptr;

@@ -15,7 +15,8 @@ public:
     // https servers must show a certificate from the system's store of authorities, or, when
     // `authorityFile` names one, from that file instead. Only tests and the demo's own build
     // name a file; the program never takes it from its command line or environment.
-    explicit CurlHttpClient(std::string authorityFile = {});
+    // `floor`: the least a request must deliver (tests shorten its window).
+    explicit CurlHttpClient(std::string authorityFile = {}, ThroughputLimit floor = {});
     ~CurlHttpClient() override;
     CurlHttpClient(const CurlHttpClient&) = delete;
     CurlHttpClient& operator=(const CurlHttpClient&) = delete;
@@ -29,6 +30,7 @@ public:
 private:
     std::shared_ptr<Library> library;
     std::string authorityFile;
+    ThroughputLimit floor;
 };
 
 }  // namespace fw

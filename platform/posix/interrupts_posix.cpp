@@ -1,7 +1,8 @@
 // SIGINT and SIGTERM, blocked and read from a signalfd: no handler runs, so nothing needs a
 // global, and a request is simply a readable descriptor. Threads started later inherit the
 // mask; started programs get an empty one (processes_posix.cpp). A second request, seen at the
-// next look, ends the process as the signal always did.
+// next look, ends the process at once with 130, as a shell counts an interrupted program; an
+// updater that is running is left to finish on its own.
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -13,6 +14,8 @@
 
 namespace fw {
 namespace {
+
+constexpr int kSecondRequestExitCode = 130;
 
 class SignalWatch : public InterruptWatch {
   public:
@@ -29,13 +32,8 @@ class SignalWatch : public InterruptWatch {
     bool Requested() override {
         signalfd_siginfo info;
         while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            if (requested) {
-                // Asked twice: the user will not wait for the safe point. The signal ends the
-                // process as it would have without the watch.
-                ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-                ::signal(static_cast<int>(info.ssi_signo), SIG_DFL);
-                ::raise(static_cast<int>(info.ssi_signo));
-            }
+            // Asked twice: the user will not wait for the safe point.
+            if (requested) ::_exit(kSecondRequestExitCode);
             requested = true;
         }
         return requested;

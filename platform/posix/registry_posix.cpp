@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -22,6 +24,10 @@ namespace {
 constexpr const char* kPathVariable = "FABLEWRIGHT_REGISTRY";
 constexpr std::string_view kMakerFolder = "Corvallen";
 constexpr std::string_view kFileName = "registry.reg";
+// Another process holding the settings lock longer than this is taken as stuck: the change
+// fails rather than hold the program for ever. The lock is tried again this often meanwhile.
+constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr auto kLockRetry = std::chrono::milliseconds(50);
 
 class UniqueFd {
   public:
@@ -53,9 +59,17 @@ struct FreeDeleter {
 class FolderLock {
   public:
     explicit FolderLock(const std::string& folder)
-        : fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (!fd.valid()) return;
-        while (::flock(fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+        : fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+    // False when another process kept the lock for the whole wait, or `giveUp` said so.
+    bool Acquire(const std::function<bool()>& giveUp) {
+        if (!fd.valid()) return true;
+        auto until = std::chrono::steady_clock::now() + kLockWait;
+        for (;;) {
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return true;
+            if (errno != EWOULDBLOCK && errno != EINTR) return true;  // no locks here
+            if (std::chrono::steady_clock::now() >= until || (giveUp && giveUp())) return false;
+            std::this_thread::sleep_for(kLockRetry);
         }
     }
 
@@ -205,12 +219,14 @@ bool ReplaceFile(const std::string& target, std::string_view text) {
 // Re-reads the file, lets `change` alter it and writes it back when it changed. Another process
 // may have changed the file since we last read it; its changes survive. A file that cannot be
 // read or parsed is never written over.
-bool ModifyFile(const std::string& file, const std::function<bool(RegDocument&)>& change) {
+bool ModifyFile(const std::string& file, const std::function<bool()>& giveUp,
+                const std::function<bool(RegDocument&)>& change) {
     if (file.empty()) return false;
     std::string target = WriteTarget(file);
     std::string folder = FolderOf(target);
     if (!EnsureFolder(folder)) return false;
     FolderLock lock(folder);
+    if (!lock.Acquire(giveUp)) return false;
     std::optional<RegDocument> document = ReadDocument(target);
     if (!document) return false;
     if (!change(*document)) return true;
@@ -222,8 +238,9 @@ bool ModifyFile(const std::string& file, const std::function<bool(RegDocument&)>
 
 class PosixRegistryKey : public RegistryKey {
   public:
-    PosixRegistryKey(std::string file, std::vector<std::string> names)
-        : file(std::move(file)), names(std::move(names)) {}
+    PosixRegistryKey(std::string file, std::vector<std::string> names,
+                     std::function<bool()> giveUp)
+        : file(std::move(file)), names(std::move(names)), giveUp(std::move(giveUp)) {}
 
     bool QueryValue(std::string_view subKey, std::string& value, std::size_t bufferSize) override {
         value.clear();  // a failed read leaves no partial text behind
@@ -260,8 +277,9 @@ class PosixRegistryKey : public RegistryKey {
         if (!RegValueStorable(text)) return false;
         std::vector<std::string> path;
         if (!FullPath(subKey, path)) return false;
-        return ModifyFile(
-            file, [&](RegDocument& document) { return SetRegDefault(document, path, text); });
+        return ModifyFile(file, giveUp, [&](RegDocument& document) {
+            return SetRegDefault(document, path, text);
+        });
     }
 
   private:
@@ -275,6 +293,7 @@ class PosixRegistryKey : public RegistryKey {
 
     std::string file;
     std::vector<std::string> names;
+    std::function<bool()> giveUp;
 };
 
 std::string Environment(const char* name) {
@@ -304,7 +323,8 @@ std::string HomeFolder() {
 
 }  // namespace
 
-PosixRegistry::PosixRegistry(std::string filePath) : file(std::move(filePath)) {}
+PosixRegistry::PosixRegistry(std::string filePath, std::function<bool()> giveUp)
+    : file(std::move(filePath)), giveUp(std::move(giveUp)) {}
 
 std::string PosixRegistry::DefaultPath() {
     std::string path = Environment(kPathVariable);
@@ -325,10 +345,10 @@ std::unique_ptr<RegistryKey> PosixRegistry::CreateKey(std::string_view path) {
     if (!document) return nullptr;
     // RegCreateKeyA creates a missing key, and so the file that holds it.
     if (!RegKeyExists(*document, names) &&
-        !ModifyFile(file, [&](RegDocument& d) { return AddRegKey(d, names); })) {
+        !ModifyFile(file, giveUp, [&](RegDocument& d) { return AddRegKey(d, names); })) {
         return nullptr;
     }
-    return std::make_unique<PosixRegistryKey>(file, std::move(names));
+    return std::make_unique<PosixRegistryKey>(file, std::move(names), giveUp);
 }
 
 }  // namespace fw

@@ -3,6 +3,7 @@
 // (see reg_file.h), read afresh for every operation and replaced atomically on every change, so
 // that other processes' changes are seen and a crash never leaves a torn file.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +14,9 @@ namespace fw {
 
 class PosixRegistry : public Registry {
   public:
-    explicit PosixRegistry(std::string filePath);
+    // A change waits at most 10 s for another process's lock on the settings, and gives up
+    // sooner once `giveUp` says so (a console run asked to stop); it then fails.
+    explicit PosixRegistry(std::string filePath, std::function<bool()> giveUp = {});
 
     // FABLEWRIGHT_REGISTRY when set, else $XDG_CONFIG_HOME/Corvallen/registry.reg, else
     // ~/.config/Corvallen/registry.reg. Empty when no home folder can be found at all.
@@ -27,6 +30,7 @@ class PosixRegistry : public Registry {
 
   private:
     std::string file;
+    std::function<bool()> giveUp;
 };
 
 }  // namespace fw

@@ -80,6 +80,9 @@ public:
     // during which the window must not look frozen, yet must not act on a click either. Hosts
     // without a screen have nothing to do.
     virtual void RepaintPending() {}
+    // True once the user of a host without a window has asked the run to stop: a wait on a
+    // server then ends at once. A window takes no input while it waits, so it never asks.
+    virtual bool StopRequested() { return false; }
 
     // The system menu (the window menu). Choosing an item that we appended reaches the dialog
     // as MessageKind::kSysCommand with the item's id.

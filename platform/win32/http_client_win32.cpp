@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 
 #include "platform/http_redirects.h"
 #include "platform/server_address.h"
+#include "platform/throughput_floor.h"
 #include "platform/win32/windows_win32.h"
 
 namespace fw {
@@ -133,6 +135,7 @@ struct Exchange {
     bool workerWaiting = false;   // on `toWorker`
     bool callerWaiting = false;   // on `toCaller`
     bool sendDone = false;
+    std::uint64_t received = 0;   // answer bytes the worker has read
     bool sent = false;            // and an answer with a status line came back
     DWORD status = 0;
     DWORD sendError = 0;          // of a failed send, taken on the worker that made it
@@ -273,6 +276,7 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
         } else {
             std::size_t count = std::min<std::size_t>(got, room);
             x->filled += count;
+            x->received += count;
             writePos = (writePos + count) % kRingBytes;
         }
         x->WakeCaller();
@@ -295,8 +299,8 @@ void AppendWithoutCarriageReturns(std::string& line, const char* data, std::size
 
 class Win32HttpRequest : public HttpRequest {
 public:
-    explicit Win32HttpRequest(std::shared_ptr<InternetHandle> request)
-        : request(std::move(request)) {}
+    Win32HttpRequest(std::shared_ptr<InternetHandle> request, ThroughputLimit limit)
+        : request(std::move(request)), floor(limit) {}
 
     ~Win32HttpRequest() override {
         if (!worker.joinable()) return;
@@ -401,11 +405,17 @@ public:
 private:
     // Waits until the worker may have news: true. Given a wait callback, the wait ends after a
     // slice or when window messages arrive, and the callback runs; false when it gives up.
+    // A request that has brought too little for too long gives up as well.
     bool AwaitWorker(const WaitCallback& whileWaiting) {
         HANDLE event = exchange->toCaller.get();
-        if (!whileWaiting) return WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0;
+        Clock::time_point started = Clock::now();
+        if (!whileWaiting) {
+            WaitForSingleObject(event, kWaitSliceMilliseconds);
+            return DeliveredEnough(Clock::now() - started);
+        }
         DWORD woken = MsgWaitForMultipleObjects(1, &event, FALSE, kWaitSliceMilliseconds,
                                                 QS_ALLINPUT);
+        if (!DeliveredEnough(Clock::now() - started)) return false;
         if (woken == WAIT_OBJECT_0) return true;
         bool goOn = whileWaiting();
         // The pump may have let the messages wait (it looks at most every few milliseconds):
@@ -413,6 +423,17 @@ private:
         // They are dispatched at the next slice.
         if (woken == WAIT_OBJECT_0 + 1) GetQueueStatus(QS_ALLINPUT);
         return goOn;
+    }
+
+    bool DeliveredEnough(Clock::duration waited) {
+        std::uint64_t received = 0;
+        {
+            std::lock_guard<std::mutex> guard(exchange->lock);
+            received = exchange->received;
+        }
+        bool enough = floor.Record(waited, received - counted);
+        counted = received;
+        return enough;
     }
 
     // The request fails from now on; the worker stops after the call it may be in.
@@ -510,12 +531,15 @@ private:
     std::size_t readPos = 0;  // in the ring
     std::size_t owned = 0;    // filled bytes from `readPos` on that are known to be there
     std::size_t served = 0;   // bytes handed out and not yet handed back to the worker
+    ThroughputFloor floor;
+    std::uint64_t counted = 0;  // received bytes of which the floor has heard
 };
 
 class Win32HttpConnection : public HttpConnection {
 public:
-    Win32HttpConnection(std::string host, bool secure, std::shared_ptr<InternetHandle> connection)
-        : host(std::move(host)), secure(secure), connection(std::move(connection)) {}
+    Win32HttpConnection(std::string host, bool secure, std::shared_ptr<InternetHandle> connection,
+                        ThroughputLimit floor)
+        : host(std::move(host)), secure(secure), connection(std::move(connection)), floor(floor) {}
 
     const std::string& Host() const override { return host; }
 
@@ -531,19 +555,20 @@ public:
                                             "HTTP/1.0", nullptr, nullptr, flags, 1);
         if (handle == nullptr) return nullptr;
         return std::make_unique<Win32HttpRequest>(
-            std::make_shared<InternetHandle>(handle, connection));
+            std::make_shared<InternetHandle>(handle, connection), floor);
     }
 
 private:
     std::string host;
     bool secure;
     std::shared_ptr<InternetHandle> connection;
+    ThroughputLimit floor;
 };
 
 class Win32HttpSession : public HttpSession {
 public:
-    explicit Win32HttpSession(std::shared_ptr<InternetHandle> session)
-        : session(std::move(session)) {}
+    Win32HttpSession(std::shared_ptr<InternetHandle> session, ThroughputLimit floor)
+        : session(std::move(session)), floor(floor) {}
 
     std::unique_ptr<HttpConnection> Connect(std::string_view hostText) override {
         std::optional<ServerAddress> address = ParseServerAddress(hostText);
@@ -553,11 +578,12 @@ public:
         if (handle == nullptr) return nullptr;
         return std::make_unique<Win32HttpConnection>(
             std::string(hostText), address->secure,
-            std::make_shared<InternetHandle>(handle, session));
+            std::make_shared<InternetHandle>(handle, session), floor);
     }
 
 private:
     std::shared_ptr<InternetHandle> session;
+    ThroughputLimit floor;
 };
 
 }  // namespace
@@ -596,7 +622,7 @@ std::unique_ptr<HttpSession> Win32HttpClient::OpenSession(std::string_view userA
     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutSeconds);
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutSeconds);
     return FollowRedirects(
-        std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr)));
+        std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr), floor));
 }
 
 }  // namespace fw

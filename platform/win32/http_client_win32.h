@@ -16,7 +16,8 @@ namespace fw {
 
 class Win32HttpClient : public HttpClient {
 public:
-    Win32HttpClient() = default;
+    // `floor`: the least a request must deliver (tests shorten its window).
+    explicit Win32HttpClient(ThroughputLimit floor = {}) : floor(floor) {}
     ~Win32HttpClient() override;
     Win32HttpClient(const Win32HttpClient&) = delete;
     Win32HttpClient& operator=(const Win32HttpClient&) = delete;
@@ -27,6 +28,7 @@ public:
 
 private:
     bool socketsStarted = false;
+    ThroughputLimit floor;
 };
 
 // Splits "[scheme://]host[:port]" into the host and the port (80, or 443 for https, without one);

@@ -12,6 +12,8 @@
 namespace fw {
 namespace {
 
+constexpr UINT kSecondRequestExitCode = 130;
+
 void EventName(char (&name)[64]) {
     std::snprintf(name, sizeof name, "Local\\FablewrightUpdateInterrupt-%lu",
                   static_cast<unsigned long>(GetCurrentProcessId()));
@@ -23,12 +25,13 @@ BOOL WINAPI OnConsoleControl(DWORD kind) {
     EventName(name);
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
     if (event == nullptr) return FALSE;
-    // Asked twice: the user will not wait for the safe point, and the default handling ends the
-    // process.
+    // Asked twice: the user will not wait for the safe point. The process ends at once with
+    // the code a shell gives an interrupted program; an updater that runs is left alone.
     bool again = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
     if (!again) SetEvent(event);
     CloseHandle(event);
-    return again ? FALSE : TRUE;
+    if (again) ExitProcess(kSecondRequestExitCode);
+    return TRUE;
 }
 
 class ConsoleControlWatch : public InterruptWatch {

@@ -268,6 +268,49 @@ TEST_F(CurlClientTest, DroppedConnectionFailsTheSend) {
     EXPECT_FALSE(request->Send());
 }
 
+// A server that trickles is given up as a stalled one is, once a window of waiting (shortened
+// here to 1 s) brings fewer than 1,024 bytes; one that keeps above the floor is read to its end.
+TEST_F(CurlClientTest, ARequestThatDeliversTooLittleIsGivenUp) {
+    struct Case {
+        const char* what;
+        std::uint64_t bytesPerSecond;
+        bool whole;  // the body arrives whole
+    };
+    const Case cases[] = {
+        {"100 bytes a second", 100, false},
+        {"2 KiB a second", 2048, true},
+    };
+    dir.Write("slow.bin", std::string(4000, 'a'));
+    CurlHttpClient floored({}, ThroughputLimit{kMinBytesPerWindow, std::chrono::seconds(1)});
+    ASSERT_TRUE(floored.Startup());
+    auto flooredSession = floored.OpenSession(kUserAgent);
+    ASSERT_TRUE(flooredSession);
+    auto flooredConnection = flooredSession->Connect(server.HostText());
+    ASSERT_TRUE(flooredConnection);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.SetFault("slow.bin", ServerFault{.bytesPerSecond = c.bytesPerSecond});
+        for (bool byLine : {false, true}) {
+            SCOPED_TRACE(byLine ? "ReadLine" : "ReadBlock");
+            auto request = flooredConnection->OpenRequest("GET", "slow.bin");
+            ASSERT_TRUE(request);
+            const auto start = Clock::now();
+            ASSERT_TRUE(request->Send());
+            std::string body;
+            bool ok = true;
+            if (byLine) {
+                ok = request->ReadLine(body) == ReadStatus::kOk;
+            } else {
+                ok = ReadAll(*request, body);
+            }
+            auto took = Clock::now() - start;
+            EXPECT_EQ(ok, c.whole);
+            EXPECT_EQ(body.size() == 4000, c.whole);
+            EXPECT_LT(took, milliseconds(c.whole ? 5000 : 2500));
+        }
+    }
+}
+
 TEST_F(CurlClientTest, StalledReadEndsPromptlyWhenTheCallbackGivesUp) {
     // No line feed, so a line read waits on the stall too.
     dir.Write("stall.bin", std::string(10000, 'a'));

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/interrupts.h"
 #include "platform/posix/processes_posix.h"
@@ -60,18 +62,36 @@ TEST(InterruptsPosixTest, SignalsBecomeRequestsAndUpdatersStillGetThem) {
     }
 }
 
-TEST(InterruptsPosixDeathTest, ASecondRequestEndsTheProcessAsTheSignalAlwaysDid) {
+// Asked twice, the user will not wait: the program ends at once with 130, and the updater it
+// started finishes on its own.
+TEST(InterruptsPosixDeathTest, ASecondRequestEndsTheProcessWith130AndLeavesTheUpdater) {
+    test::TempDir dir;
+    std::string updater = test::CopyTestUpdater(dir.Path("updater"));
     for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::string log = dir.Path("log-" + std::to_string(signal));
         EXPECT_EXIT(
             {
                 std::unique_ptr<InterruptWatch> watch = WatchInterrupts();
+                PosixProcesses processes;
+                processes.SetEnvironmentVariable("FW_TEST_UPDATER_LOG", log);
+                processes.SetEnvironmentVariable("FW_TEST_UPDATER_WAIT_MS", "300");
+                std::string error;
+                std::unique_ptr<ChildProcess> child = processes.Start(updater, error);
                 raise(signal);
-                if (!watch || !watch->Requested()) std::exit(1);
+                if (!watch || !child || !watch->Requested()) std::exit(1);
                 raise(signal);
                 watch->Requested();
                 std::exit(2);
             },
-            ::testing::KilledBySignal(signal), "");
+            ::testing::ExitedWithCode(130), "");
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::vector<test::UpdaterRun> runs;
+        while ((runs = test::ReadUpdaterLog(log)).empty() || !runs[0].exitCode) {
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the updater did not finish";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(runs[0].exitCode, 0);
     }
 }
 

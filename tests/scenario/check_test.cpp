@@ -56,30 +56,44 @@ TEST_F(CheckTest, TheWorkedExampleListsTheInstalledTemplates) {
     EXPECT_EQ(requests[1].Header("Content-Type"), "application/x-www-form-urlencoded");
 }
 
+// An answer with a record lists what concerns this installation, perhaps nothing; one without
+// any (a portal's page, an empty body) is not definitions, and the check fails as on a bad line.
 TEST_F(CheckTest, DefinitionsThatListNothing) {
     Install({{"Fantasy.gsi", "Fantasy"}});
     struct Case {
         const char* what;
         std::string text;
+        bool listed;  // else: the bad-format message, and no update request
     };
     const Case cases[] = {
-        {"comments and blank lines", "# nothing\n\n#more\n"},
-        {"only tildes", "~~~\n"},
-        {"empty answer", ""},
-        {"not installed", "update~Western~files/w.exe~10~1\n"},
+        {"comments and blank lines", "# nothing\n\n#more\n", false},
+        {"only tildes", "~~~\n", false},
+        {"empty answer", "", false},
+        {"a portal's page", "<html>\n<body>Sign in</body>\n</html>\n", false},
+        {"not installed", "update~Western~files/w.exe~10~1\n", true},
+        {"an equiv record alone", "equiv~Fantasy Gold~Fantasy\n", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Definitions(c.text);
         server->ClearRequests();
+        tp.ui.messageBoxes.clear();
         Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            if (!c.listed) tp.ui.ExpectMessageBox(IDOK, "Error");
             w.Click(res::kIdCheck);
             EXPECT_TRUE(w.Items(res::kIdUpdateList).empty());
-            EXPECT_EQ(w.Text(res::kIdInstructions), Format(Text(119), 2, "", "0"));
-            EXPECT_EQ(dlg.workflowState, WorkflowState::Listed);
+            if (c.listed) {
+                EXPECT_EQ(w.Text(res::kIdInstructions), Format(Text(119), 2, "", "0"));
+                EXPECT_EQ(dlg.workflowState, WorkflowState::Listed);
+                EXPECT_TRUE(tp.ui.messageBoxes.empty());
+            } else {
+                EXPECT_FALSE(w.Enabled(res::kIdDownload));
+                ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);
+                EXPECT_EQ(tp.ui.messageBoxes[0].text, Text(118));
+            }
             w.Click(res::kIdExit);
         });
-        EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), 1);
+        EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), c.listed ? 1 : 0);
     }
 }
 

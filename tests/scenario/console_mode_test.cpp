@@ -82,12 +82,14 @@ protected:
 
         ConsoleResult result;
         std::ostringstream out;
-        std::ostringstream err;
+        std::ostringstream& err = liveErr;
+        err.str("");
         ConsolePolicy policy;
         policy.sleep = [&](std::uint32_t ms) {
             tp.system.tick += ms;
             if (ms == 1000) {
                 // The updater's poll: let it get on without waiting the whole second.
+                if (onPoll) onPoll();
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 return;
             }
@@ -96,6 +98,7 @@ protected:
         };
         policy.interrupted = interrupted;
         policy.interruptLookIntervalMs = 0;  // the clock stands still between pauses
+        policy.pauseSliceMs = 0;             // each pause is seen whole
         ConsoleHost host(ScanConsoleOptions(argc, argv.data()), *tp.processes, tp.system, out,
                          err, policy);
         Platform console{host.ui(), *counting, *tp.registry, *tp.files, host.processes(),
@@ -114,12 +117,14 @@ protected:
 
     test::EnvironmentGuard environment;
     std::string logPath;
+    std::ostringstream liveErr;    // the error output of the run in progress
+    std::function<void()> onPoll;  // runs at every poll of a running updater
 };
 
 TEST_F(ConsoleModeTest, QuietCheckReportsByItsExitCode) {
     struct Case {
         const char* what;
-        std::string definitions;  // empty: none on the server
+        std::optional<std::string> definitions;  // nothing: none on the server
         std::vector<std::string> args;
         int code;
         std::string out;
@@ -127,20 +132,27 @@ TEST_F(ConsoleModeTest, QuietCheckReportsByItsExitCode) {
         int requests;  // update requests sent
     };
     const std::string unavailable = Format(Text(res::kStrUnavailable), 404) + "\n";
+    const std::string badFormat = Text(res::kStrBadFormat) + "\n";
     const Case cases[] = {
         {"nothing to update", "version~4\nupdate~Horror~files/h.exe~10~0\n", {}, 0, "", "", 1},
         {"updates exist",
          "version~4\nupdate~Fantasy~files/f.exe~10~0\nupdate~Horror~files/h.exe~10~0\n"
          "update~Sci Fi~files/s.exe~10~0\n",
          {}, 10, "Fantasy\nSci Fi\n", "", 1},
-        {"the check fails", "", {}, 1, "", unavailable, 0},
-        {"no beta version", "", {"-betachannel"}, 1, "", Text(res::kStrNoBeta) + "\n", 0},
+        {"the check fails", {}, {}, 1, "", unavailable, 0},
+        {"no beta version", {}, {"-betachannel"}, 1, "", Text(res::kStrNoBeta) + "\n", 0},
+        // Not definitions at all, whatever the status said.
+        {"a portal's page", "<html><body>Sign in</body></html>\n", {}, 1, "", badFormat, 0},
+        {"an empty body", "", {}, 1, "", badFormat, 0},
+        {"comments and blanks", "# none\n\n", {}, 1, "", badFormat, 0},
+        {"random bytes", std::string("\x8f\x01~\xff\x00z", 6), {}, 1, "", badFormat, 0},
+        {"a version line alone", "version~4\n", {}, 0, "", "", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         server->ClearRequests();
         fs::remove(serverRoot + "/UpDefs/FablewrightUpdates.txt");
-        if (!c.definitions.empty()) Definitions(c.definitions);
+        if (c.definitions) Definitions(*c.definitions);
         std::vector<std::string> args = {"-quietcheck"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         ConsoleResult r = RunConsole(args);
@@ -280,6 +292,56 @@ TEST_F(ConsoleModeTest, AnUpdaterThatCannotStartFailsTheRunAndKeepsTheFiles) {
     EXPECT_TRUE(fs::exists(TempPath("fantasy.exe")));
 }
 
+// The window counts any end of an updater as ended; a script hears of each one that failed.
+TEST_F(ConsoleModeTest, AnUpdaterThatFailsFailsTheUnattendedRun) {
+    struct Case {
+        const char* what;
+        const char* exitCode;  // what the test updaters exit with
+        int code;
+        std::string named;  // in the error output; empty: no failure named
+    };
+    const Case cases[] = {
+        {"both succeed", "0", kExitSuccess, ""},
+        {"both fail", "3", kExitFailure, "exit code 3"},
+#ifdef _WIN32
+        {"both crash", "abort", kExitFailure, "exit code 3"},
+#else
+        {"both crash", "abort", kExitFailure, "exit code 134 (as a shell reports signal 6)"},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(logPath);
+        fs::remove_all(installFolder + "/temp");
+        Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe") +
+                    ServeUpdater("Fantasy", "files/fantasy.exe"));
+        tp.processes->SetEnvironmentVariable("FW_TEST_UPDATER_EXIT", c.exitCode);
+        ConsoleResult r = RunConsole({"-unattended"});
+        tp.processes->UnsetEnvironmentVariable("FW_TEST_UPDATER_EXIT");
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_EQ(Runs().size(), 2u);
+        for (const char* updater : {"scifi.exe", "fantasy.exe"}) {
+            std::string line = "Updater failed: " + TempPath(updater) + ": " + c.named;
+            EXPECT_EQ(r.err.find(line) != std::string::npos, !c.named.empty()) << r.err;
+        }
+    }
+}
+
+TEST_F(ConsoleModeTest, ConflictingModesAreAUsageErrorBeforeAnythingIsFetched) {
+    Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe"));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-quietcheck", "-unattended"},
+          std::vector<std::string>{"-unattended", "-quietcheck"}}) {
+        server->ClearRequests();
+        ConsoleResult r = RunConsole(args);
+        EXPECT_EQ(r.code, kExitFailure);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "-quietcheck and -unattended cannot be used together.\n");
+        EXPECT_TRUE(server->Requests().empty());
+        EXPECT_TRUE(Runs().empty());
+    }
+}
+
 TEST_F(ConsoleModeTest, NotInstalledFailsWithTheWindowsText) {
     tp.ClearRegistry();
     ConsoleResult r = RunConsole({"-quietcheck"});
@@ -330,6 +392,29 @@ TEST_F(ConsoleModeTest, AnInterruptStopsTheRunAtTheNextSafePoint) {
     }
 }
 
+// A first interrupt while an updater runs is acknowledged at once; the updater is waited for
+// and nothing further starts.
+TEST_F(ConsoleModeTest, AnInterruptIsAcknowledgedWhileAnUpdaterRuns) {
+    Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe") +
+                ServeUpdater("Fantasy", "files/fantasy.exe"));
+    const std::string gate = tp.dir.Path("gate");
+    tp.processes->SetEnvironmentVariable("FW_TEST_UPDATER_WAIT_FOR", gate);
+    bool acknowledgedWhileRunning = false;
+    onPoll = [&] {
+        if (fs::exists(gate) || liveErr.str().find("Interrupted") == std::string::npos) return;
+        std::vector<test::UpdaterRun> runs = Runs();
+        acknowledgedWhileRunning = runs.size() == 1 && !runs[0].exitCode;
+        std::ofstream(gate) << "go";
+    };
+    ConsoleResult r = RunConsole({"-unattended"}, {}, {}, [&] { return !Runs().empty(); });
+    onPoll = {};
+    EXPECT_TRUE(acknowledgedWhileRunning) << r.err;
+    EXPECT_EQ(r.code, kExitInterrupted);
+    std::vector<test::UpdaterRun> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].exitCode, 0);
+}
+
 // Percentages come at most once a second of the program's clock, which here moves 400 ms with
 // every pass of the message pump.
 TEST_F(ConsoleModeTest, DownloadProgressIsPrintedAtMostOncePerSecond) {
@@ -366,12 +451,14 @@ TEST(ConsoleOptionsTest, SwitchesAndValuesAreReadAsTheDialogReadsItsOptions) {
         {{"p", "-server", "-quietcheck"}, ConsoleMode::kWindow, false, {}},  // a server's name
         {{"p", "-unattended", "-betadir"}, ConsoleMode::kUnattended, false, {}},
         {{"p", "-betadir", "-unattended"}, ConsoleMode::kWindow, false, "-unattended"},
+        {{"p", "-quietcheck", "-quietcheck"}, ConsoleMode::kQuietCheck, false, {}},
     };
     for (const Case& c : cases) {
         ConsoleOptions o = ScanConsoleOptions(static_cast<int>(c.args.size()), c.args.data());
         EXPECT_EQ(o.mode, c.mode);
         EXPECT_EQ(o.betaChannel, c.beta);
         EXPECT_EQ(o.betaDir, c.betaDir);
+        EXPECT_EQ(o.usageError, "");
     }
 }
 

@@ -14,7 +14,7 @@
 //
 // Then it waits FW_TEST_UPDATER_WAIT_MS milliseconds, and until the file named in
 // FW_TEST_UPDATER_WAIT_FOR exists (at most 30 s), and exits with FW_TEST_UPDATER_EXIT (0 when
-// unset).
+// unset; "abort" crashes instead).
 
 #include <chrono>
 #include <cstdlib>
@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
     }
 
     const char* exitText = std::getenv("FW_TEST_UPDATER_EXIT");
+    // An updater that crashes: a signal on POSIX hosts, exit code 3 on Windows.
+    if (exitText && std::string(exitText) == "abort") std::abort();
     int code = exitText ? std::atoi(exitText) : 0;
     Append(logPath, "exit=" + std::to_string(code) + "\n");
     return code;
