@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/app.h"
 #include "platform/console/console_backend.h"
+#include "platform/ui/format.h"
 #include "res/resource.h"
 #include "res/strings.h"
 
@@ -17,6 +19,8 @@ namespace {
 constexpr unsigned kPollTimer = 1;
 constexpr std::string_view kAutoInstallVariable = "FABLEWRIGHTAUTOINSTALL";
 constexpr std::string_view kDownloadingPrefix = "Downloading ";
+// The beta folder dialog takes no longer name.
+constexpr std::size_t kMaxBetaDirChars = 255;
 
 // POSIX hosts give a program ended by a signal 128 plus the signal, as a shell does.
 std::string DescribeExitCode(std::uint32_t code) {
@@ -92,6 +96,22 @@ public:
 private:
     System& inner;
 };
+
+// What is wrong with `dir` as the beta folder, as far as can be told before the run; empty when
+// nothing is.
+std::string BetaDirProblem(Files& files, const std::string& dir) {
+    if (dir.empty()) return "The beta folder given with -betadir is empty.";
+    if (dir.size() > kMaxBetaDirChars) return "The beta folder name is too long: " + dir;
+    for (char c : dir) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            return ConsoleLines(res::LoadString(res::kStrBetaControlChar));
+        }
+    }
+    if (std::optional<FileStatus> status = files.Stat(dir); status && !status->isDirectory) {
+        return ConsoleLines(Format(res::LoadString(res::kStrBetaNotDir), dir));
+    }
+    return {};
+}
 
 bool IsCaption(std::string_view caption, int id) { return caption == res::LoadString(id); }
 
@@ -213,6 +233,14 @@ int ConsoleRun::Start(const Platform& platform, int argc, const char* const* arg
         err << "A beta installation needs its folder: give it with -betadir FOLDER.\n"
             << std::flush;
         return kExitFailure;
+    }
+    // A folder the beta folder dialog would refuse is refused before anything is downloaded.
+    if (Unattended() && options.betaChannel) {
+        if (std::string problem = BetaDirProblem(platform.files, *options.betaDir);
+            !problem.empty()) {
+            err << problem << '\n' << std::flush;
+            return kExitFailure;
+        }
     }
     // Every updater installs without asking, the first one included.
     if (Unattended()) processes.SetEnvironmentVariable(kAutoInstallVariable, "TRUE");

@@ -17,6 +17,14 @@ constexpr std::string_view kInstallPathOverrideVariable = "InstallPathOverride";
 constexpr std::size_t kBetaDirValueSize = kMaxPath + 1;
 constexpr int kMaxBetaDirChars = 255;
 
+// Such a name cannot be stored in the settings, and is hardly what anyone meant.
+bool HasControlCharacter(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // clang-format off
@@ -93,20 +101,31 @@ bool CUpdateDownloaderDlg::SelectBetaInstallDir() {
         if (result != IDOK) break;
 
         int problem = 0;
-        if (EqualsNoCase(betaDir, InstallFolder())) {
-            problem = res::kStrBetaSameDir;
-        } else if (std::optional<FileStatus> status = platform.files.Stat(betaDir); !status) {
-            if (!platform.files.CreateDirectory(betaDir)) problem = res::kStrBetaCannotCreate;
-        } else if (!status->isDirectory) {
-            problem = res::kStrBetaNotDir;
+        if (HasControlCharacter(betaDir)) {
+            problem = res::kStrBetaControlChar;
+        } else {
+            // The folder the text means, wherever the program happens to run from; the text
+            // as typed stays in the dialog and its messages.
+            std::string full = platform.files.FullPath(betaDir);
+            if (full.empty()) full = betaDir;
+            if (platform.files.SameFolder(full, InstallFolder())) {
+                problem = res::kStrBetaSameDir;
+            } else if (std::optional<FileStatus> status = platform.files.Stat(full); !status) {
+                if (!platform.files.CreateDirectory(full)) problem = res::kStrBetaCannotCreate;
+            } else if (!status->isDirectory) {
+                problem = res::kStrBetaNotDir;
+            }
+            if (problem == 0) betaDir = full;
         }
 
         if (problem == 0) {
             platform.processes.SetEnvironmentVariable(kInstallPathOverrideVariable, betaDir);
-            if (key) key->SetValue(kBetaInstallDirKey, betaDir);
+            if (!key || !key->SetValue(kBetaInstallDirKey, betaDir)) {
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrBetaNotRemembered, betaDir);
+            }
             return true;
         }
-        int answer = problem == res::kStrBetaSameDir
+        int answer = problem == res::kStrBetaSameDir || problem == res::kStrBetaControlChar
                          ? ShowMessage(*this, res::kStrError, MB_OKCANCEL, problem)
                          : ShowMessage(*this, res::kStrError, MB_OKCANCEL, problem, betaDir);
         if (answer != IDOK) break;

@@ -61,6 +61,16 @@ public:
     virtual bool Remove(const std::string& path) = 0;
     // The file's name as a user would see it (GetFileTitleA): the last path component.
     virtual std::string GetFileTitle(const std::string& path) = 0;
+
+    // `path` made absolute against the current folder, with "." and ".." taken out and no
+    // separator at the end; empty when it cannot be. Hosts override it; the text itself here.
+    virtual std::string FullPath(const std::string& path) { return path; }
+    // Whether `a` and `b` name the same folder as the file system sees it: whatever the
+    // separators, "." and "..", a separator at the end and, where they exist, symbolic links;
+    // on Windows also letter case and short names. A folder that does not exist yet is compared
+    // by its nearest existing parent and the rest of its name. Hosts override it; the text
+    // itself here.
+    virtual bool SameFolder(const std::string& a, const std::string& b) { return a == b; }
 };
 
 }  // namespace fw

@@ -75,6 +75,8 @@ inline constexpr int kStrBrowseTitle = 144;
 inline constexpr int kStrBetaSameDir = 145;
 inline constexpr int kStrBetaCannotCreate = 146;
 inline constexpr int kStrBetaNotDir = 147;
+inline constexpr int kStrBetaControlChar = 173;
+inline constexpr int kStrBetaNotRemembered = 174;
 inline constexpr int kStrUpdaterNotStarted = 148;
 // Signed definitions and verified updaters (a program with trusted keys).
 inline constexpr int kStrDefsUnsigned = 149;

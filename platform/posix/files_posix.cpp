@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/posix/ini_reader.h"
 #include "platform/posix/pe_version_reader.h"
@@ -209,6 +211,46 @@ bool PosixFiles::Remove(const std::string& path) {
 std::string PosixFiles::GetFileTitle(const std::string& path) {
     std::size_t separator = path.find_last_of("/\\");
     return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+namespace {
+
+std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+std::string PosixFiles::FullPath(const std::string& path) {
+    if (path.empty()) return {};
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (error) return {};
+    return WithoutTrailingSeparators(full.lexically_normal().string());
+}
+
+bool PosixFiles::SameFolder(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return a == b;
+    // Two folders that exist are the same when they are the same object, however reached.
+    struct stat first {};
+    struct stat second {};
+    bool firstExists = ::stat(a.c_str(), &first) == 0;
+    bool secondExists = ::stat(b.c_str(), &second) == 0;
+    if (firstExists && secondExists) {
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    }
+    if (firstExists != secondExists) return false;
+    // Neither exists: the links of the part that does are resolved, the rest taken as written.
+    std::error_code firstError;
+    std::error_code secondError;
+    std::filesystem::path resolvedFirst = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(a, firstError), firstError);
+    std::filesystem::path resolvedSecond = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(b, secondError), secondError);
+    if (firstError || secondError) return false;
+    return WithoutTrailingSeparators(resolvedFirst.lexically_normal().string()) ==
+           WithoutTrailingSeparators(resolvedSecond.lexically_normal().string());
 }
 
 }  // namespace fw

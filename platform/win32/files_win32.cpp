@@ -183,4 +183,91 @@ std::string Win32Files::GetFileTitle(const std::string& path) {
     return LastComponent(path);
 }
 
+namespace {
+
+// A folder's identity: the volume and the file index, the same through any name of it (a
+// short name, other letter case, a link).
+struct FolderIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle(handle) {}
+    ~FileHandle() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle;
+};
+
+std::optional<FolderIdentity> IdentityOf(const std::string& path) {
+    FileHandle file(CreateFileA(path.c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+    return FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// A full path's nearest existing folder, and the names below it that do not exist yet.
+struct ExistingPart {
+    std::optional<FolderIdentity> identity;
+    std::string rest;
+};
+
+ExistingPart SplitAtExisting(std::string head) {
+    std::string rest;
+    for (;;) {
+        if (std::optional<FolderIdentity> identity = IdentityOf(head)) return {identity, rest};
+        std::size_t separator = head.find_last_of('\\');
+        if (separator == std::string::npos || separator + 1 == head.size()) break;
+        rest = head.substr(separator) + rest;
+        head.resize(separator);
+        // "C:" alone names the drive's current folder; its root is meant.
+        if (head.size() == 2 && head[1] == ':') head += '\\';
+    }
+    return {std::nullopt, head + rest};
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::string Win32Files::FullPath(const std::string& path) {
+    if (path.empty()) return {};
+    DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::string full(needed, '\0');
+    DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return {};
+    full.resize(length);
+    // A root keeps its separator ("C:\\"); any other folder loses it.
+    while (full.size() > 3 && (full.back() == '\\' || full.back() == '/')) full.pop_back();
+    return full;
+}
+
+bool Win32Files::SameFolder(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return a == b;
+    std::string fullA = FullPath(a);
+    std::string fullB = FullPath(b);
+    if (fullA.empty() || fullB.empty()) return false;
+    ExistingPart partA = SplitAtExisting(fullA);
+    ExistingPart partB = SplitAtExisting(fullB);
+    if (partA.identity.has_value() != partB.identity.has_value()) return false;
+    if (partA.identity && *partA.identity != *partB.identity) return false;
+    return EqualNoCase(partA.rest, partB.rest);
+}
+
 }  // namespace fw

@@ -18,6 +18,8 @@ public:
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
     bool Remove(const std::string& path) override;
     std::string GetFileTitle(const std::string& path) override;
+    std::string FullPath(const std::string& path) override;
+    bool SameFolder(const std::string& a, const std::string& b) override;
 };
 
 }  // namespace fw

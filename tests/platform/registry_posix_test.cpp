@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -356,6 +362,47 @@ struct PathCase {
     const char* home;
     const char* expected;  // nullptr: the account's home folder is used
 };
+
+// Another process holding the settings lock is waited for at most 10 s, and no longer once the
+// run was asked to stop; the change then fails and the value stays as it was.
+TEST_F(PosixRegistryTest, ALockHeldElsewhereIsWaitedForAtMostTenSeconds) {
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
+    auto key = registry.CreateKey(kProductKey);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->SetValue("InstallDir", "/a"));
+    int held = ::open(dir.Path("config/Corvallen").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);  // another open of the folder: another holder
+    struct Case {
+        const char* what;
+        milliseconds askAfter;  // 0: never asked to stop
+        milliseconds least;
+        milliseconds most;
+    };
+    const Case cases[] = {
+        {"asked to stop", milliseconds(200), milliseconds(200), milliseconds(1000)},
+        {"never asked", milliseconds(0), milliseconds(10000), milliseconds(11000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Clock::time_point start = Clock::now();
+        std::function<bool()> giveUp;
+        if (c.askAfter.count() > 0) giveUp = [&] { return Clock::now() - start >= c.askAfter; };
+        PosixRegistry waiting(File(), giveUp);
+        auto waitingKey = waiting.CreateKey(kProductKey);
+        ASSERT_TRUE(waitingKey);
+        EXPECT_FALSE(waitingKey->SetValue("InstallDir", "/b"));
+        auto took = Clock::now() - start;
+        EXPECT_GE(took, c.least);
+        EXPECT_LT(took, c.most);
+    }
+    ::close(held);
+    std::string value;
+    EXPECT_TRUE(key->QueryValue("InstallDir", value, 260));
+    EXPECT_EQ(value, "/a");
+    EXPECT_TRUE(key->SetValue("InstallDir", "/c"));
+}
 
 TEST(PosixRegistryPath, FollowsTheEnvironment) {
     const PathCase cases[] = {

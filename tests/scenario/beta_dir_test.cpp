@@ -115,10 +115,25 @@ TEST_F(BetaDirTest, RejectedFoldersAreShownAgainUntilOneIsAccepted) {
         int textId;
         bool named;  // the message names the folder
     };
+    // The release folder however it is written: as the file system sees it, not as text.
+    const std::string name = fs::path(installFolder).filename().string();
+#ifdef _WIN32
     std::string upper = installFolder;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+#else
+    const std::string upper = tp.dir.Path("link to the release");
+    fs::create_directory_symlink(installFolder, upper);
+#endif
     const Case cases[] = {
+#ifdef _WIN32
         {"the release folder in other letter case", upper, 145, false},
+#else
+        {"the release folder through a symbolic link", upper, 145, false},
+#endif
+        {"the release folder with a separator at the end", installFolder + "/", 145, false},
+        {"the release folder through its parent", installFolder + "/../" + name, 145, false},
+        {"the release folder through a dot", installFolder + "/./", 145, false},
+        {"a control character", tp.dir.Path("Beta\tTabbed"), 173, false},
         {"a folder whose parent is missing", tp.dir.Path("missing/Beta"), 146, true},
         {"a file of that name", tp.dir.Path("a file"), 147, true},
     };
@@ -249,6 +264,7 @@ TEST_F(BetaDirTest, WithoutASettingsKeyTheFolderIsStillUsedButNotRemembered) {
         tp.dir.Write("registry.reg", "this is not a registry export\n");
         OnBetaDialog([&](HeadlessWindow& d) {
             EXPECT_EQ(d.Text(res::kIdBetaDirEdit), proposed);
+            tp.ui.ExpectMessageBox(IDOK, "Error");  // ... and says so
             ASSERT_TRUE(d.Click(IDOK));
         });
         InstallNext(w, dlg);
@@ -256,6 +272,9 @@ TEST_F(BetaDirTest, WithoutASettingsKeyTheFolderIsStillUsedButNotRemembered) {
         w.Click(res::kIdExit);
     });
     EXPECT_EQ(Override(), proposed);
+    ASSERT_FALSE(tp.ui.messageBoxes.empty());
+    EXPECT_EQ(tp.ui.messageBoxes[0].text, Format(Text(res::kStrBetaNotRemembered), proposed));
+    EXPECT_EQ(tp.ui.messageBoxes[0].type, MB_OK);
     EXPECT_EQ(tp.dir.Read("registry.reg"), "this is not a registry export\n");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_EQ(Runs()[0].env.at("InstallPathOverride"), proposed);

@@ -244,23 +244,47 @@ TEST_F(ConsoleModeTest, BetaRunNeedsAFolderThatTheBetaDialogAccepts) {
         int code;
         std::string err;  // a part of it
         std::string remembered;  // BetaInstallDir afterwards; empty: none
+        bool downloaded;  // refused only once the updater was downloaded
     };
     const std::string beta = tp.dir.Path("Beta");
+    const std::string relativeBeta = tp.dir.Path("Relative Beta");
+    const std::string name = fs::path(installFolder).filename().string();
+    tp.dir.Write("a file", "not a folder");
     const Case cases[] = {
-        {"no -betadir", {}, kExitFailure, "-betadir FOLDER", ""},
+        {"no -betadir", {}, kExitFailure, "-betadir FOLDER", "", false},
         {"the install folder itself", {"-betadir", installFolder}, kExitFailure,
-         Text(res::kStrBetaSameDir), ""},
-        {"a folder of its own", {"-betadir", beta}, kExitSuccess, "", beta},
+         Text(res::kStrBetaSameDir), "", true},
+        {"the install folder with a separator at the end", {"-betadir", installFolder + "/"},
+         kExitFailure, Text(res::kStrBetaSameDir), "", true},
+        {"the install folder through its parent", {"-betadir", installFolder + "/../" + name},
+         kExitFailure, Text(res::kStrBetaSameDir), "", true},
+        {"a file", {"-betadir", tp.dir.Path("a file")}, kExitFailure,
+         ConsoleLines(Format(Text(res::kStrBetaNotDir), tp.dir.Path("a file"))), "", false},
+        {"an empty name", {"-betadir", ""}, kExitFailure, "-betadir is empty", "", false},
+        {"a name too long", {"-betadir", tp.dir.Path(std::string(300, 'b'))}, kExitFailure,
+         "too long", "", false},
+        {"a control character", {"-betadir", tp.dir.Path("Beta\nTwo")}, kExitFailure,
+         ConsoleLines(Text(res::kStrBetaControlChar)), "", false},
+        {"a folder of its own", {"-betadir", beta}, kExitSuccess, "", beta, true},
+        {"a relative name", {"-betadir", fs::relative(relativeBeta).string()}, kExitSuccess, "",
+         relativeBeta, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove(logPath);
+        fs::remove_all(installFolder + "/temp");
+        server->ClearRequests();
+        tp.processes->UnsetEnvironmentVariable("InstallPathOverride");
+        if (auto key = tp.registry->CreateKey(Text(res::kStrRegistryKey))) {
+            key->SetValue("BetaInstallDir", "");
+        }
         Definitions("version~5 beta\n" + ServeUpdater("Fantasy", "files/fantasy.exe"), true);
         std::vector<std::string> args = {"-unattended", "-betachannel"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         ConsoleResult r = RunConsole(args);
         EXPECT_EQ(r.code, c.code);
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(RequestsFor("/files/fantasy.exe"), c.downloaded ? 1 : 0);
         std::string remembered;
         auto key = tp.registry->CreateKey(Text(res::kStrRegistryKey));
         ASSERT_TRUE(key);
@@ -270,8 +294,8 @@ TEST_F(ConsoleModeTest, BetaRunNeedsAFolderThatTheBetaDialogAccepts) {
         ASSERT_EQ(runs.size(), c.code == kExitSuccess ? 1u : 0u);
         if (!runs.empty()) {
             EXPECT_EQ(runs[0].Env("InstallFlags"), "Beta");
-            EXPECT_EQ(runs[0].Env("InstallPathOverride"), beta);
-            EXPECT_TRUE(fs::is_directory(beta));
+            EXPECT_EQ(runs[0].Env("InstallPathOverride"), c.remembered);
+            EXPECT_TRUE(fs::is_directory(c.remembered));
         }
     }
 }
