@@ -1,10 +1,14 @@
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 #include "discovery/definitions.h"
 #include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
+#include "download/transfer.h"
+#include "session/name_set.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
@@ -15,6 +19,33 @@ namespace {
 // The code that message 115 shows when the definitions stop arriving part way: the answer
 // cannot be trusted, and the check can be tried again.
 constexpr int kCodeAnswerBroken = -4;
+
+// Records that expect the same file: whichever source it came from, the one file in temp then
+// passes the checks of each of them.
+bool SameUpdater(const UpdateEntry& a, const UpdateEntry& b) {
+    bool sameDigest = a.expectedDigest && b.expectedDigest
+                          ? *a.expectedDigest == *b.expectedDigest
+                          : a.expectedDigest == b.expectedDigest;
+    return a.expectedSize == b.expectedSize && a.expectedChecksum == b.expectedChecksum &&
+           sameDigest;
+}
+
+// Every updater is saved in the one temp folder under its own file name, so two different
+// updaters of one name would overwrite each other and one would run for the other's template.
+// Such definitions are refused as a whole: which of the two was meant cannot be known. Records
+// that expect the very same file share it. The first clash found, or nullptrs.
+std::pair<const UpdateEntry*, const UpdateEntry*> FindUpdaterNameClash(
+    const EntryArray& entries, const NameSet& installed) {
+    // Names as the case-blind file systems of Windows compare them, on every host alike.
+    std::unordered_map<std::string, const UpdateEntry*> byName;
+    for (std::size_t i = 0; i < entries.GetSize(); ++i) {
+        const UpdateEntry& entry = entries[i];
+        if (!installed.Contains(entry.templateName)) continue;
+        auto [it, added] = byName.emplace(FoldNameCase(UpdaterFileName(entry.sourceUrl)), &entry);
+        if (!added && !SameUpdater(*it->second, entry)) return {it->second, &entry};
+    }
+    return {nullptr, nullptr};
+}
 
 }  // namespace
 
@@ -111,6 +142,10 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         }
     }
     if (!anyRecord) return fail(res::kStrBadFormat);
+    if (auto [first, second] = FindUpdaterNameClash(updateEntries, installed); first) {
+        return fail(res::kStrUpdaterNameClash, first->templateName, second->templateName,
+                    UpdaterFileName(second->sourceUrl));
+    }
 
     SendUpdateRequest(beta);
 

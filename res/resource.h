@@ -77,6 +77,7 @@ inline constexpr int kStrBetaCannotCreate = 146;
 inline constexpr int kStrBetaNotDir = 147;
 inline constexpr int kStrBetaControlChar = 173;
 inline constexpr int kStrBetaNotRemembered = 174;
+inline constexpr int kStrUpdaterNameClash = 175;
 inline constexpr int kStrUpdaterNotStarted = 148;
 // Signed definitions and verified updaters (a program with trusted keys).
 inline constexpr int kStrDefsUnsigned = 149;

@@ -103,6 +103,9 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "line break).\r\n\r\nChoose a different directory for the beta version."},
     {174, "The beta version directory %s could not be remembered in the settings; another "
           "program may be holding them. The next update will ask for it again."},
+    {175, "The update definitions give different updaters for %s and %s the same file name, "
+          "%s. Neither can be installed safely until the publisher gives them names of their "
+          "own."},
 };
 
 }  // namespace

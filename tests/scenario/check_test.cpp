@@ -97,6 +97,53 @@ TEST_F(CheckTest, DefinitionsThatListNothing) {
     }
 }
 
+// Two different updaters that would be saved under one name in temp: the check is refused, so
+// that neither record's updater can run for the other. Records that expect the same file (size
+// and checksum), or a clash with a template not installed, change nothing.
+TEST_F(CheckTest, UpdatersSharingAFileNameAreRefused) {
+    Install({{"SciFi.gsi", "Sci Fi"}, {"Fantasy.gsi", "Fantasy"}});
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string clash;  // the name the message gives; empty: listed, no message
+        std::size_t listed;
+    };
+    const Case cases[] = {
+        {"two folders, one name",
+         "update~Sci Fi~files/a/upd.exe~10~1\nupdate~Fantasy~files/b/upd.exe~10~2\n", "upd.exe", 0},
+        {"names that differ in case",
+         "update~Sci Fi~files/a/Upd.exe~10~1\nupdate~Fantasy~files/a/UPD.EXE~11~1\n", "UPD.EXE",
+         0},
+        {"one path, other checksums",
+         "update~Sci Fi~files/upd.exe~10~1\nupdate~Fantasy~files/upd.exe~10~2\n", "upd.exe", 0},
+        {"the same file from two places",
+         "update~Sci Fi~files/upd.exe~10~1\nupdate~Fantasy~mirror/upd.exe~10~1\n", "", 2},
+        {"a template not installed",
+         "update~Sci Fi~files/a/upd.exe~10~1\nupdate~Western~files/b/upd.exe~10~2\n", "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Definitions(c.text);
+        server->ClearRequests();
+        tp.ui.messageBoxes.clear();
+        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg&) {
+            if (!c.clash.empty()) tp.ui.ExpectMessageBox(IDOK, "Error");
+            w.Click(res::kIdCheck);
+            EXPECT_EQ(w.Items(res::kIdUpdateList).size(), c.listed);
+            EXPECT_EQ(w.Enabled(res::kIdDownload), c.clash.empty());
+            w.Click(res::kIdExit);
+        });
+        if (c.clash.empty()) {
+            EXPECT_TRUE(tp.ui.messageBoxes.empty());
+        } else {
+            ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);
+            EXPECT_EQ(tp.ui.messageBoxes[0].text,
+                      Format(Text(res::kStrUpdaterNameClash), "Sci Fi", "Fantasy", c.clash));
+        }
+        EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), c.clash.empty() ? 1 : 0);
+    }
+}
+
 TEST_F(CheckTest, KeywordsCaseLineEndsAndSizes) {
     Install({{"SciFi.gsi", "Sci Fi"}, {"Fantasy.gsi", "Fantasy"}});
     Definitions(
