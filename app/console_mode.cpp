@@ -62,8 +62,9 @@ class ReportingProcesses : public Processes {
 public:
     ReportingProcesses(Processes& inner, std::ostream& out, bool report)
         : inner(inner), out(out), report(report) {}
-    std::unique_ptr<ChildProcess> Start(const std::string& program, std::string& error) override {
-        std::unique_ptr<ChildProcess> child = inner.Start(program, error);
+    std::unique_ptr<ChildProcess> StartChecked(const std::string& program, const ProgramCheck& check,
+                                               bool& refused, std::string& error) override {
+        std::unique_ptr<ChildProcess> child = inner.StartChecked(program, check, refused, error);
         if (!child || !report) return child;
         out << "Started updater " << program << '\n' << std::flush;
         return std::make_unique<ReportedChild>(std::move(child), program, out, failures);

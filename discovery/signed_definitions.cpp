@@ -7,6 +7,11 @@ namespace fw {
 namespace {
 
 constexpr std::size_t kKeyIdBytes = 8;
+// More signatures than any key rotation needs are not a signature block but a load.
+constexpr std::size_t kMaxSignatureLines = 8;
+// The refusal names a few unknown keys, not as many as a peer cares to list.
+constexpr std::size_t kMaxNamedUnknownKeys = 3;
+constexpr std::size_t kMaxSignatureLineLength = 512;
 
 // Calls `visit(start, raw, clean)` for each line of `text`: where it starts, the line as it
 // stands (CR bytes kept, LF not) and without CR bytes. A last line without LF is a line; an
@@ -19,11 +24,17 @@ void ForEachLine(std::string_view text, Visit visit) {
         std::size_t end = text.find('\n', position);
         std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
         std::string_view raw = text.substr(position, (end == std::string_view::npos ? text.size() : end) - position);
-        clean.clear();
-        for (char c : raw) {
-            if (c != '\r') clean += c;
+        std::string_view line = raw;
+        // Copied only when there is a CR to drop: most lines have none, or one at the end.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find('\r') != std::string_view::npos) {
+            clean.clear();
+            for (char c : raw) {
+                if (c != '\r') clean += c;
+            }
+            line = clean;
         }
-        if (!visit(position, raw, std::string_view(clean))) return;
+        if (!visit(position, raw, line)) return;
         position = next;
     }
 }
@@ -70,6 +81,8 @@ SignatureBlock SplitSignatureBlock(std::string_view answer) {
 }
 
 bool ParseSignatureLine(std::string_view line, SignatureLine& parsed) {
+    // Far longer than any line of the one scheme read: not worth decoding.
+    if (line.size() > kMaxSignatureLineLength) return false;
     FieldTokenizer tokenizer(line, "~");
     std::string keyword, algorithm, keyId, signature, extra;
     if (!tokenizer.NextField(keyword) || !tokenizer.NextField(algorithm) ||
@@ -139,8 +152,13 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
 
     std::vector<std::string> keyIds;
     for (const Bytes& key : keys) keyIds.push_back(KeyIdOf(key));
+    if (block.signatureLines.size() > kMaxSignatureLines) return refuse(DefinitionsVerdict::kDamaged);
     std::span<const std::uint8_t> message(reinterpret_cast<const std::uint8_t*>(block.signedBytes.data()),
                                           block.signedBytes.size());
+    // Hashed once, however many lines name a trusted key.
+    Sha256Digest digest;
+    if (!Sha256::Of(message, digest)) return refuse(DefinitionsVerdict::kDamaged);
+    std::size_t namedUnknown = 0;
     bool verified = false, badSignature = false, damaged = false;
     std::string unknownIds;
     for (std::string_view text : block.signatureLines) {
@@ -153,13 +171,16 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
         for (std::size_t k = 0; k < keys.size() && !verified; ++k) {
             if (keyIds[k] != line.keyId) continue;
             known = true;
-            if (VerifyEcdsaP256Sha256(keys[k], message, line.signature)) {
+            if (VerifyEcdsaP256Sha256Digest(keys[k], digest, line.signature)) {
                 verified = true;
             } else {
                 badSignature = true;
             }
         }
-        if (!known && !verified) unknownIds += (unknownIds.empty() ? "" : ", ") + line.keyId;
+        if (!known && !verified && namedUnknown < kMaxNamedUnknownKeys) {
+            unknownIds += (unknownIds.empty() ? "" : ", ") + line.keyId;
+            ++namedUnknown;
+        }
         if (verified) break;
     }
     if (!verified) {

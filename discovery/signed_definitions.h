@@ -52,8 +52,9 @@ std::string DigestHex(const Sha256Digest& digest);
 enum class DefinitionsVerdict {
     kTrusted,
     kUnsigned,         // no signature line
-    kUnknownKey,       // signed only by keys this program does not know (detail: their ids)
-    kDamaged,          // signature lines that cannot be read, or only unknown algorithms
+    kUnknownKey,       // signed only by keys this program does not know (detail: up to 3 ids)
+    kDamaged,          // signature lines that cannot be read, only unknown algorithms, or more
+                       // than 8 of them
     kBadSignature,     // a trusted key's signature that does not match the bytes
     kLinesAfter,       // something other than signature lines after the first one
     kNoSerial,         // no serial record, a malformed one, or more than one

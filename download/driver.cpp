@@ -14,7 +14,13 @@ void CUpdateDownloaderDlg::OnOK() { RunDownloads(); }
 void CUpdateDownloaderDlg::RunDownloads() {
     downloadButton.EnableWindow(false);
     tempFolder = JoinPath(InstallFolder(), "temp");
-    platform.files.CreateDirectory(tempFolder);  // an existing folder is fine; a missing one shows at the first file
+    // Updaters wait here until they run: nobody else may put a file in their place. A folder
+    // that cannot be made shows at the first file.
+    if (platform.files.MakePrivateDirectory(tempFolder) == PrivateFolder::kNotPrivate) {
+        ShowMessage(*this, res::kStrError, MB_OK, res::kStrTempNotPrivate, tempFolder);
+        downloadButton.EnableWindow(true);
+        return;
+    }
 
     totalProgress.SetRange(0, 100);
     transferredBytes = 0;

@@ -25,18 +25,25 @@ bool FileFactsAccumulator::Finish(FileFacts& facts) {
     return true;
 }
 
-bool ReadFileFacts(Files& files, const std::string& path, FileFacts& facts) {
-    std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
-    if (!file) return false;
+namespace {
+
+bool ReadFacts(ReadableFile& file, FileFacts& facts) {
     std::vector<unsigned char> buffer(kReadSize);
     FileFactsAccumulator accumulator;
     for (;;) {
-        std::ptrdiff_t n = file->Read(buffer.data(), buffer.size());
+        std::ptrdiff_t n = file.Read(buffer.data(), buffer.size());
         if (n == 0) break;
         if (n < 0 || static_cast<std::size_t>(n) > buffer.size()) return false;
         accumulator.Add(buffer.data(), static_cast<std::size_t>(n));
     }
     return accumulator.Finish(facts);
+}
+
+}  // namespace
+
+bool ReadFileFacts(Files& files, const std::string& path, FileFacts& facts) {
+    std::unique_ptr<ReadableFile> file = files.OpenForReading(path);
+    return file && ReadFacts(*file, facts);
 }
 
 FileCheck CompareFacts(const FileFacts& facts, std::uint32_t expectedChecksum,
@@ -61,6 +68,11 @@ FileCheck CheckFile(Files& files, const std::string& path, std::uint32_t expecte
 bool FileHasDigest(Files& files, const std::string& path, const Sha256Digest& expected) {
     FileFacts facts;
     return ReadFileFacts(files, path, facts) && facts.digest == expected;
+}
+
+bool ReadableHasDigest(ReadableFile& file, const Sha256Digest& expected) {
+    FileFacts facts;
+    return ReadFacts(file, facts) && facts.digest == expected;
 }
 
 }  // namespace fw

@@ -51,5 +51,7 @@ FileCheck CheckFile(Files& files, const std::string& path, std::uint32_t expecte
 
 // True only when the file can be read and its SHA-256 is `expected`.
 bool FileHasDigest(Files& files, const std::string& path, const Sha256Digest& expected);
+// The same for a file already open, read from where it stands to its end.
+bool ReadableHasDigest(ReadableFile& file, const Sha256Digest& expected);
 
 }  // namespace fw

@@ -53,20 +53,25 @@ void CUpdateDownloaderDlg::OnInstall() {
         startupInfo.size = kStartupInfoSize;
         processInfo.Clear();
         std::string error;
-        // From signed definitions the updater must still be what the publisher signed: the
-        // temp folder is not ours alone between the download and this click.
-        bool authentic = !entry->expectedDigest ||
-                         FileHasDigest(platform.files, entry->localPath, *entry->expectedDigest);
-        if (authentic) processInfo.process = processes.Start(entry->localPath, error);
+        bool altered = false;
+        // The updater must still be what the definitions named: the digest is taken from the
+        // very file that then starts.
+        ProgramCheck check;
+        if (entry->expectedDigest) {
+            check = [&](ReadableFile& program) {
+                return ReadableHasDigest(program, *entry->expectedDigest);
+            };
+        }
+        processInfo.process = processes.StartChecked(entry->localPath, check, altered, error);
         if (!processInfo.process) {
             // Nothing ran, so nothing counts as installed: the template stays first in the list
             // and the environment stays as the next try should find it.
-            if (authentic) {
-                ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterNotStarted,
-                            entry->localPath);
-            } else {
+            if (altered) {
                 platform.files.Remove(entry->localPath);
                 ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterAltered,
+                            entry->localPath);
+            } else {
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterNotStarted,
                             entry->localPath);
             }
             updateList.EnableWindow(true);

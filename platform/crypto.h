@@ -48,8 +48,13 @@ private:
 
 // True only when `signatureDer` is a valid ECDSA signature over SHA-256 of `message` by the
 // P-256 key `publicKeyDer`. Anything malformed (key, curve, signature encoding) is false.
+// The signature must be strict DER (platform/der_signature.h) on every host.
 bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
                            std::span<const std::uint8_t> message,
                            std::span<const std::uint8_t> signatureDer);
+// The same over a message already hashed: many signatures over one text cost one hash.
+bool VerifyEcdsaP256Sha256Digest(std::span<const std::uint8_t> publicKeyDer,
+                                 const Sha256Digest& digest,
+                                 std::span<const std::uint8_t> signatureDer);
 
 }  // namespace fw

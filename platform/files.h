@@ -33,6 +33,13 @@ public:
     virtual std::ptrdiff_t Read(void* buffer, std::size_t size) = 0;
 };
 
+// What became of a folder that must be this user's alone.
+enum class PrivateFolder {
+    kReady,        // made for this user alone, or already this user's and writable by nobody else
+    kCannotCreate, // missing and cannot be made, or a file stands under its name
+    kNotPrivate,   // there, but another user owns it, others may write to it, or it is no folder
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -55,7 +62,11 @@ public:
     virtual std::optional<FileStatus> Stat(const std::string& path) = 0;
     // Creates the last level of `path`; false when it cannot (also when it exists).
     virtual bool CreateDirectory(const std::string& path) = 0;
-    // Creates or truncates `path` for writing; nullptr on failure.
+    // Creates `path` readable and writable by this user alone (0700; on Windows a DACL that
+    // grants access to this user only), or checks the folder already there.
+    virtual PrivateFolder MakePrivateDirectory(const std::string& path) = 0;
+    // Creates or truncates `path` for writing; nullptr on failure. A symbolic link in its
+    // place is removed, never followed: what it points at is not written.
     virtual std::unique_ptr<WritableFile> CreateFile(const std::string& path) = 0;
     virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
     virtual bool Remove(const std::string& path) = 0;

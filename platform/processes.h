@@ -3,10 +3,13 @@
 // inherits.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/files.h"
 
 namespace fw {
 
@@ -38,12 +41,25 @@ struct ProcessInfo {
     }
 };
 
+// Reads the program from the very file that is about to start; false stops the start.
+using ProgramCheck = std::function<bool(ReadableFile& program)>;
+
 class Processes {
 public:
     virtual ~Processes() = default;
     // Starts `program` with an empty command line in the current directory, inheriting the
-    // current environment. Returns nullptr when it cannot be started; `error` then says why.
-    virtual std::unique_ptr<ChildProcess> Start(const std::string& program, std::string& error) = 0;
+    // current environment. The file is opened once (a symbolic link in its place is not
+    // followed); `check`, when given, reads it from that open file, and the program then starts
+    // from the same open file, so no file put in its place after the check can run instead.
+    // Returns nullptr when it cannot be started or the check said no (`refused` set); `error`
+    // then says why.
+    virtual std::unique_ptr<ChildProcess> StartChecked(const std::string& program,
+                                                       const ProgramCheck& check, bool& refused,
+                                                       std::string& error) = 0;
+    std::unique_ptr<ChildProcess> Start(const std::string& program, std::string& error) {
+        bool refused = false;
+        return StartChecked(program, {}, refused, error);
+    }
     virtual bool SetEnvironmentVariable(std::string_view name, std::string_view value) = 0;
     virtual bool UnsetEnvironmentVariable(std::string_view name) = 0;
     virtual std::optional<std::string> GetEnvironmentVariable(std::string_view name) = 0;

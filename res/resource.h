@@ -94,5 +94,6 @@ inline constexpr int kStrUpdaterAltered = 159;
 inline constexpr int kStrServerIdentity = 160;
 inline constexpr int kStrDownloadIdentity = 161;
 inline constexpr int kStrInfoServerIdentity = 162;
+inline constexpr int kStrTempNotPrivate = 163;
 
 }  // namespace fw::res

@@ -99,6 +99,10 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "computer does not trust."},
     {162, "The identity of the information server %s could not be verified, so the list of "
           "installed templates was not sent to it."},
+    {163, "The folder %s for the downloaded updaters is not yours alone: another user owns it, "
+          "other users may write to it, or it is not a plain folder. Nothing has been "
+          "downloaded. Remove it, or make it a folder that only you can write to, and try "
+          "again."},
     {173, "The beta version directory name contains a control character (such as a tab or a "
           "line break).\r\n\r\nChoose a different directory for the beta version."},
     {174, "The beta version directory %s could not be remembered in the settings; another "

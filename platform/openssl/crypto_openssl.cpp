@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/der_signature.h"
 #include "platform/openssl/owners_openssl.h"
 
 namespace fw {
@@ -33,10 +34,11 @@ bool Sha256::Finish(Sha256Digest& digest) {
     return done;
 }
 
-bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
-                           std::span<const std::uint8_t> message,
-                           std::span<const std::uint8_t> signatureDer) {
-    if (publicKeyDer.empty() || signatureDer.empty()) return false;
+bool VerifyEcdsaP256Sha256Digest(std::span<const std::uint8_t> publicKeyDer,
+                                 const Sha256Digest& digest,
+                                 std::span<const std::uint8_t> signatureDer) {
+    EcdsaP256Signature strict;
+    if (publicKeyDer.empty() || !ParseStrictEcdsaP256Signature(signatureDer, strict)) return false;
     const unsigned char* p = publicKeyDer.data();
     Pkey key(d2i_PUBKEY(nullptr, &p, static_cast<long>(publicKeyDer.size())));
     // Trailing bytes after the key mean it is not the key we were given.
@@ -48,12 +50,13 @@ bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
         std::strcmp(group, "prime256v1") != 0) {
         return false;
     }
-    MdCtx ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+    PkeyCtx ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    if (!ctx || EVP_PKEY_verify_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1) {
         return false;
     }
-    return EVP_DigestVerify(ctx.get(), signatureDer.data(), signatureDer.size(), message.data(),
-                            message.size()) == 1;
+    return EVP_PKEY_verify(ctx.get(), signatureDer.data(), signatureDer.size(), digest.data(),
+                           digest.size()) == 1;
 }
 
 }  // namespace fw

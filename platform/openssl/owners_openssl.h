@@ -20,6 +20,7 @@ struct OpenSslFree {
 using Bio = std::unique_ptr<BIO, OpenSslFree<BIO_free>>;
 using Pkey = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, OpenSslFree<EVP_MD_CTX_free>>;
+using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, OpenSslFree<EVP_PKEY_CTX_free>>;
 using Certificate = std::unique_ptr<X509, OpenSslFree<X509_free>>;
 
 }  // namespace fw

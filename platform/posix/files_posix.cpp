@@ -25,6 +25,13 @@ class FileDescriptor {
     FileDescriptor(FileDescriptor&& other) noexcept : fd(other.Release()) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd = other.Release();
+        }
+        return *this;
+    }
 
     int get() const { return fd; }
     int Release() {
@@ -184,10 +191,39 @@ bool PosixFiles::CreateDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
 }
 
-std::unique_ptr<WritableFile> PosixFiles::CreateFile(const std::string& path) {
-    // Truncated only once it is known to be a regular file.
+PrivateFolder PosixFiles::MakePrivateDirectory(const std::string& path) {
+    // The umask can only take bits away from 0700.
+    if (::mkdir(path.c_str(), 0700) == 0) return PrivateFolder::kReady;
+    if (errno != EEXIST) return PrivateFolder::kCannotCreate;
     struct stat status {};
-    FileDescriptor fd = OpenRegularFile(path, O_WRONLY | O_CREAT, status);
+    if (::lstat(path.c_str(), &status) != 0) return PrivateFolder::kCannotCreate;
+    // A file under the name is no folder to refuse: the first updater fails to be made there.
+    if (S_ISREG(status.st_mode)) return PrivateFolder::kCannotCreate;
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() ||
+        (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return PrivateFolder::kNotPrivate;
+    }
+    // Ours, left readable to others by an older version: ours alone from now on.
+    if ((status.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
+        return PrivateFolder::kNotPrivate;
+    }
+    return PrivateFolder::kReady;
+}
+
+std::unique_ptr<WritableFile> PosixFiles::CreateFile(const std::string& path) {
+    // Truncated only once it is known to be a regular file of its own. A link planted in its
+    // place, symbolic or hard, is taken away rather than written through.
+    struct stat status {};
+    FileDescriptor fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_NOFOLLOW, status);
+    if (!fd.valid() || status.st_nlink > 1) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) != 0 ||
+            !(S_ISLNK(link.st_mode) || (S_ISREG(link.st_mode) && link.st_nlink > 1)) ||
+            ::unlink(path.c_str()) != 0) {
+            return nullptr;
+        }
+        fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, status);
+    }
     if (!fd.valid() || ::ftruncate(fd.get(), 0) != 0) return nullptr;
     return std::make_unique<PosixWritableFile>(fd.Release());
 }

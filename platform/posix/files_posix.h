@@ -21,6 +21,7 @@ class PosixFiles : public Files {
     std::optional<std::vector<std::uint8_t>> GetFileVersionInfo(const std::string& path) override;
     std::optional<FileStatus> Stat(const std::string& path) override;
     bool CreateDirectory(const std::string& path) override;
+    PrivateFolder MakePrivateDirectory(const std::string& path) override;
     std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
     bool Remove(const std::string& path) override;

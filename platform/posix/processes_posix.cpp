@@ -97,6 +97,27 @@ private:
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
+// Where a started updater finds its own file open.
+constexpr int kProgramDescriptor = 3;
+
+// The checked program's bytes, read through the descriptor it will start from.
+class DescriptorReader : public ReadableFile {
+public:
+    explicit DescriptorReader(int fd) : fd(fd) {}
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
+        ssize_t got;
+        do {
+            got = ::pread(fd, buffer, size, offset);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) offset += got;
+        return got;
+    }
+
+private:
+    int fd;
+    off_t offset = 0;
+};
+
 // Exit status as the Windows exit code it stands for. A program killed by a signal reports
 // 128 plus the signal, as a shell does; no code can be mistaken for STILL_ACTIVE.
 std::uint32_t ExitCodeOf(int status) {
@@ -179,12 +200,16 @@ PosixProcesses::PosixProcesses() : reaper(std::make_shared<ChildReaper>()) {}
 
 PosixProcesses::~PosixProcesses() { reaper->ReapFinished(); }
 
-std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& program,
-                                                    std::string& error) {
+std::unique_ptr<ChildProcess> PosixProcesses::StartChecked(const std::string& program,
+                                                           const ProgramCheck& check,
+                                                           bool& refused, std::string& error) {
+    refused = false;
     reaper->ReapFinished();
 
     // O_NONBLOCK: a FIFO under the updater's name must not hold the open; it is refused below.
-    Descriptor file(::open(program.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // O_NOFOLLOW: a link planted under the updater's name does not lead to another file.
+    Descriptor file(
+        ::open(program.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     if (file.get() < 0) {
         error = "cannot open " + program + ": " + ErrnoText(errno);
         return nullptr;
@@ -198,10 +223,23 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& program,
         error = program + " is not a file";
         return nullptr;
     }
+    int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = "cannot read " + program + ": " + ErrnoText(errno);
+        return nullptr;
+    }
+    if (check) {
+        DescriptorReader reader(file.get());
+        if (!check(reader)) {
+            refused = true;
+            error = program + " is not the program that was checked";
+            return nullptr;
+        }
+    }
     char magic[2] = {0, 0};
     ssize_t got;
     do {
-        got = ::read(file.get(), magic, sizeof magic);
+        got = ::pread(file.get(), magic, sizeof magic, 0);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         error = "cannot read " + program + ": " + ErrnoText(errno);
@@ -223,23 +261,16 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& program,
         args = {executable, program};
     } else {
         // A downloaded file has no execute permission yet; one we cannot change (another
-        // user's) is fine when we may run it all the same.
-        if ((status.st_mode & S_IXUSR) == 0 &&
-            ::fchmod(file.get(), (status.st_mode & 07777) | S_IXUSR) != 0) {
-            int chmodError = errno;
-            if (::access(program.c_str(), X_OK) != 0) {
-                error = "cannot make " + program + " executable: " + ErrnoText(chmodError);
-                return nullptr;
-            }
+        // user's) is fine when we may run it all the same, which the start itself finds out.
+        if ((status.st_mode & S_IXUSR) == 0) {
+            [[maybe_unused]] int changed = ::fchmod(file.get(), (status.st_mode & 07777) | S_IXUSR);
         }
-        if (::access(program.c_str(), X_OK) != 0) {
-            error = "cannot run " + program + ": " + ErrnoText(errno);
-            return nullptr;
-        }
-        executable = program;
+        // Started from the descriptor that was checked, never by its name again. A script's
+        // interpreter opens the name it is given, so the descriptor stays open, at a fixed
+        // number, across the start; a program simply has it open and may ignore it.
+        executable = "/proc/self/fd/" + std::to_string(kProgramDescriptor);
         args = {program};
     }
-
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -261,9 +292,17 @@ std::unique_ptr<ChildProcess> PosixProcesses::Start(const std::string& program,
     ::posix_spawnattr_setsigmask(attributes.get(), &none);
     ::posix_spawnattr_setsigdefault(attributes.get(), &all);
     ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    int firstClosed = 3;
+    if (!windowsProgram) {
+        ::posix_spawn_file_actions_adddup2(actions.get(), file.get(), kProgramDescriptor);
+        firstClosed = kProgramDescriptor + 1;
+    }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-    // Our handles are not inherited: the updater gets standard input, output and error only.
-    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+    // Our handles are not inherited: the updater gets standard input, output and error, and its
+    // own file.
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), firstClosed);
+#else
+    (void)firstClosed;
 #endif
 
     pid_t pid = 0;

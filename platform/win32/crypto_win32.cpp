@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/der_signature.h"
 #include "platform/win32/windows_win32.h"
 
 // CNG and the certificate encodings, which the lean Windows headers leave out.
@@ -66,16 +67,6 @@ LocalPtr<T> Decode(LPCSTR structType, std::span<const std::uint8_t> der) {
     return LocalPtr<T>(decoded);
 }
 
-// A little-endian unsigned integer from crypt32 into 32 big-endian bytes.
-bool ToBigEndian32(const CRYPT_UINT_BLOB& blob, std::uint8_t* out) {
-    std::size_t size = blob.cbData;
-    while (size > 0 && blob.pbData[size - 1] == 0) --size;  // leading zeros of the number
-    if (size > 32) return false;
-    std::memset(out, 0, 32);
-    for (std::size_t i = 0; i < size; ++i) out[31 - i] = blob.pbData[i];
-    return true;
-}
-
 }  // namespace
 
 struct Sha256::State {
@@ -116,14 +107,15 @@ bool Sha256::Finish(Sha256Digest& digest) {
     return done;
 }
 
-bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
-                           std::span<const std::uint8_t> message,
-                           std::span<const std::uint8_t> signatureDer) {
+bool VerifyEcdsaP256Sha256Digest(std::span<const std::uint8_t> publicKeyDer,
+                                 const Sha256Digest& digest,
+                                 std::span<const std::uint8_t> signatureDer) {
+    // Our own strict reading, not crypt32's, which takes BER lengths, padded and negative
+    // integers.
+    EcdsaP256Signature strict;
+    if (!ParseStrictEcdsaP256Signature(signatureDer, strict)) return false;
     constexpr DWORD kMax = std::numeric_limits<DWORD>::max();
-    if (!IsOneElement(publicKeyDer) || !IsOneElement(signatureDer) ||
-        publicKeyDer.size() > kMax || signatureDer.size() > kMax) {
-        return false;
-    }
+    if (!IsOneElement(publicKeyDer) || publicKeyDer.size() > kMax) return false;
     LocalPtr<CERT_PUBLIC_KEY_INFO> info =
         Decode<CERT_PUBLIC_KEY_INFO>(X509_PUBLIC_KEY_INFO, publicKeyDer);
     if (!info) return false;
@@ -138,17 +130,12 @@ bool VerifyEcdsaP256Sha256(std::span<const std::uint8_t> publicKeyDer,
         return false;
     }
     Key key(rawKey);
-
-    LocalPtr<CERT_ECC_SIGNATURE> signature =
-        Decode<CERT_ECC_SIGNATURE>(X509_ECC_SIGNATURE, signatureDer);
-    if (!signature) return false;
     std::uint8_t rs[64];
-    if (!ToBigEndian32(signature->r, rs) || !ToBigEndian32(signature->s, rs + 32)) return false;
-
-    Sha256Digest digest;
-    if (!Sha256::Of(message, digest)) return false;
-    return Succeeded(BCryptVerifySignature(key.get(), nullptr, digest.data(),
-                                           static_cast<ULONG>(digest.size()), rs, sizeof rs, 0));
+    std::memcpy(rs, strict.r.data(), 32);
+    std::memcpy(rs + 32, strict.s.data(), 32);
+    Sha256Digest hashed = digest;
+    return Succeeded(BCryptVerifySignature(key.get(), nullptr, hashed.data(),
+                                           static_cast<ULONG>(hashed.size()), rs, sizeof rs, 0));
 }
 
 }  // namespace fw

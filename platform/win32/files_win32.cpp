@@ -11,10 +11,86 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <memory>
+#include <vector>
+
 #include "platform/win32/windows_win32.h"
+
+// Security descriptors, which the lean Windows headers leave out.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace fw {
 namespace {
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+
+class TokenHandle {
+public:
+    TokenHandle() {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &handle)) handle = nullptr;
+    }
+    ~TokenHandle() {
+        if (handle) CloseHandle(handle);
+    }
+    TokenHandle(const TokenHandle&) = delete;
+    TokenHandle& operator=(const TokenHandle&) = delete;
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle = nullptr;
+};
+
+// The TOKEN_USER of this process (its SID inside), or empty.
+std::vector<BYTE> CurrentUser() {
+    TokenHandle token;
+    DWORD size = 0;
+    if (!token.get()) return {};
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+        return {};
+    }
+    return buffer;
+}
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type) != FALSE; }
+
+// Whether an existing folder's owner is `user` and its DACL lets nobody but the user, the
+// system and the administrators change what is in it.
+bool OnlyUserMayWrite(const std::string& path, PSID user) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::unique_ptr<void, LocalFreer> descriptor(raw);
+    // No DACL at all grants everyone everything.
+    if (!owner || !dacl || !EqualSid(owner, user)) return false;
+    constexpr ACCESS_MASK kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                     FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
+                                     WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) return false;
+        auto* header = static_cast<ACE_HEADER*>(ace);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = &allowed->SidStart;
+        if ((allowed->Mask & kWriting) == 0 || EqualSid(sid, user) ||
+            IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
+            IsWellKnown(sid, WinCreatorOwnerSid)) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
 
 class FindHandle {
 public:
@@ -155,6 +231,35 @@ std::optional<FileStatus> Win32Files::Stat(const std::string& path) {
 
 bool Win32Files::CreateDirectory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+PrivateFolder Win32Files::MakePrivateDirectory(const std::string& path) {
+    std::vector<BYTE> token = CurrentUser();
+    if (token.empty()) return PrivateFolder::kCannotCreate;
+    PSID user = reinterpret_cast<TOKEN_USER*>(token.data())->User.Sid;
+    char* sidText = nullptr;
+    if (!ConvertSidToStringSidA(user, &sidText)) return PrivateFolder::kCannotCreate;
+    std::unique_ptr<void, LocalFreer> sidOwner(sidText);
+    // Protected (P): nothing is inherited from the install folder.
+    std::string sddl = std::string("D:P(A;OICI;FA;;;") + sidText + ")";
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &raw,
+                                                              nullptr)) {
+        return PrivateFolder::kCannotCreate;
+    }
+    std::unique_ptr<void, LocalFreer> descriptor(raw);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, raw, FALSE};
+    if (CreateDirectoryA(path.c_str(), &attributes)) return PrivateFolder::kReady;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return PrivateFolder::kCannotCreate;
+    DWORD kind = GetFileAttributesA(path.c_str());
+    // A file under the name is no folder to refuse: the first updater fails to be made there.
+    if (kind == INVALID_FILE_ATTRIBUTES || (kind & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return PrivateFolder::kCannotCreate;
+    }
+    if ((kind & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !OnlyUserMayWrite(path, user)) {
+        return PrivateFolder::kNotPrivate;
+    }
+    return PrivateFolder::kReady;
 }
 
 std::unique_ptr<WritableFile> Win32Files::CreateFile(const std::string& path) {

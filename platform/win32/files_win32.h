@@ -14,6 +14,10 @@ public:
     std::optional<std::vector<std::uint8_t>> GetFileVersionInfo(const std::string& path) override;
     std::optional<FileStatus> Stat(const std::string& path) override;
     bool CreateDirectory(const std::string& path) override;
+    // New: a protected DACL with one entry, full control for this user. Already there: it must
+    // be a folder (not a link) owned by this user whose DACL lets nobody else write, save the
+    // system and the administrators.
+    PrivateFolder MakePrivateDirectory(const std::string& path) override;
     std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
     bool Remove(const std::string& path) override;

@@ -1,5 +1,7 @@
 #include "platform/win32/processes_win32.h"
 
+#include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -32,10 +34,62 @@ private:
     PROCESS_INFORMATION info;
 };
 
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle(handle) {}
+    ~FileHandle() {
+        if (valid()) CloseHandle(handle);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool valid() const { return handle != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle;
+};
+
+// The checked program's bytes, read through the handle that keeps it from being changed.
+class HandleReader : public ReadableFile {
+public:
+    explicit HandleReader(HANDLE handle) : handle(handle) {}
+    std::ptrdiff_t Read(void* buffer, std::size_t size) override {
+        DWORD got = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, INT_MAX));
+        if (!ReadFile(handle, buffer, chunk, &got, nullptr)) return -1;
+        return static_cast<std::ptrdiff_t>(got);
+    }
+
+private:
+    HANDLE handle;
+};
+
 }  // namespace
 
-std::unique_ptr<ChildProcess> Win32Processes::Start(const std::string& program,
-                                                    std::string& error) {
+std::unique_ptr<ChildProcess> Win32Processes::StartChecked(const std::string& program,
+                                                           const ProgramCheck& check,
+                                                           bool& refused, std::string& error) {
+    refused = false;
+    // Shared for reading only: nobody may write, rename or delete the file while we hold it,
+    // and the start below opens it for reading and execution, which this still allows.
+    FileHandle file(CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        error = LastErrorText();
+        return nullptr;
+    }
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        error = program + " is not a file";
+        return nullptr;
+    }
+    if (check) {
+        HandleReader reader(file.get());
+        if (!check(reader)) {
+            refused = true;
+            error = program + " is not the program that was checked";
+            return nullptr;
+        }
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};

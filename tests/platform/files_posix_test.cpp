@@ -195,6 +195,17 @@ TEST_F(PosixFilesTest, StatGivesSizeAndFolderBit) {
     EXPECT_FALSE(files.Stat(dir.Path("missing")));
 }
 
+TEST_F(PosixFilesTest, CreateFileReplacesAHardLinkInsteadOfWritingThroughIt) {
+    std::string outside = dir.Write("outside.txt", "kept");
+    ASSERT_EQ(::link(outside.c_str(), dir.Path("updater.exe").c_str()), 0);
+    std::unique_ptr<WritableFile> file = files.CreateFile(dir.Path("updater.exe"));
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Write("new", 3));
+    EXPECT_TRUE(file->Close());
+    EXPECT_EQ(dir.Read("outside.txt"), "kept");
+    EXPECT_EQ(dir.Read("updater.exe"), "new");
+}
+
 TEST_F(PosixFilesTest, CreateDirectoryMakesOnlyTheLastLevel) {
     EXPECT_TRUE(files.CreateDirectory(dir.Path("temp")));
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path("temp")));
@@ -265,8 +276,10 @@ TEST_F(PosixFilesTest, OnlyRegularFilesAndLinksToThemAreOpened) {
     EXPECT_TRUE(files.OpenForReading(dir.Path("link.gsi")));
     EXPECT_EQ(files.GetProfileString(dir.Path("link.gsi"), "Configuration", "GameSystem", "", 256),
               "Linked");
-    EXPECT_TRUE(files.CreateFile(dir.Path("link.gsi")));  // truncates the file it names
-    EXPECT_EQ(dir.Read("real.gsi"), "");
+    // Written, a link is replaced by a file of its own; what it named stays as it was.
+    EXPECT_TRUE(files.CreateFile(dir.Path("link.gsi")));
+    EXPECT_EQ(dir.Read("real.gsi"), "[Configuration]\nGameSystem=Linked\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.Path("link.gsi")));
 }
 
 TEST_F(PosixFilesTest, RemoveDeletesFilesOnly) {

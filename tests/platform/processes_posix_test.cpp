@@ -277,5 +277,67 @@ TEST_F(PosixProcessesTest, StartsThatFailBeforeAnythingRuns) {
     EXPECT_FALSE(fs::exists(logPath));  // the fake wine never ran
 }
 
+// Another file renamed over the updater after its check, at the worst moment, never runs: the
+// start uses the file that was checked, whether a program or a script.
+TEST_F(PosixProcessesTest, AFileSwappedInAfterTheCheckNeverRuns) {
+    constexpr int kTries = 20;
+    std::string marks = dir.Path("marks.txt");
+    std::string script = "#!/bin/sh\necho checked >> '" + marks + "'\n";
+    std::string impostor = "#!/bin/sh\necho impostor >> '" + marks + "'\n";
+    int swapped = 0;
+    for (int i = 0; i < kTries; ++i) {
+        std::string program = dir.Path("swap" + std::to_string(i));
+        if (i % 2 == 0) {
+            test::CopyTestUpdater(program);
+        } else {
+            dir.Write("swap" + std::to_string(i), script);
+        }
+        std::string other = dir.Write("other" + std::to_string(i), impostor);
+        fs::permissions(other, fs::perms::owner_all);
+        bool refused = true;
+        std::string error;
+        auto swapAfterReading = [&](ReadableFile& file) {
+            char buffer[4096];
+            while (file.Read(buffer, sizeof buffer) > 0) {
+            }
+            fs::rename(other, program);
+            return true;
+        };
+        std::unique_ptr<ChildProcess> child =
+            processes.StartChecked(program, swapAfterReading, refused, error);
+        ASSERT_TRUE(child) << error;
+        EXPECT_FALSE(refused);
+        ASSERT_TRUE(test::WaitForExit(*child));
+    }
+    std::ifstream in(marks);
+    std::string line;
+    int scripts = 0;
+    while (std::getline(in, line)) {
+        if (line == "impostor") ++swapped;
+        if (line == "checked") ++scripts;
+    }
+    EXPECT_EQ(swapped, 0);
+    EXPECT_EQ(scripts, kTries / 2);
+    EXPECT_EQ(ReadUpdaterLog(logPath).size(), static_cast<std::size_t>(kTries / 2));
+}
+
+// A check that says no starts nothing; a link in the updater's place is not followed.
+TEST_F(PosixProcessesTest, ARefusedCheckOrALinkStartsNothing) {
+    bool refused = false;
+    std::string error;
+    EXPECT_EQ(processes.StartChecked(updater, [](ReadableFile&) { return false; }, refused, error),
+              nullptr);
+    EXPECT_TRUE(refused);
+    EXPECT_NE(error.find(updater), std::string::npos) << error;
+
+    std::string link = dir.Path("link");
+    fs::create_symlink(updater, link);
+    refused = true;
+    EXPECT_EQ(processes.StartChecked(link, {}, refused, error), nullptr);
+    EXPECT_FALSE(refused);
+    EXPECT_NE(error.find(link), std::string::npos) << error;
+    EXPECT_TRUE(ReadUpdaterLog(logPath).empty());
+}
+
 }  // namespace
 }  // namespace fw

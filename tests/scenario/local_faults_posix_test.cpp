@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -144,6 +145,94 @@ TEST_F(LocalFaultsTest, PruningTwentyThousandTemplatesTakesUnderASecond) {
     });
     EXPECT_LT(pruning, std::chrono::seconds(1));
     EXPECT_EQ(RequestsFor("/files/u1.exe"), 1);
+}
+
+// The temp folder is the user's alone: made 0700, an older one of ours tightened, and one that
+// others may write to, another user owns, or that is a link, refused before anything is fetched.
+TEST_F(LocalFaultsTest, TheTempFolderIsOwnerOnlyOrRefused) {
+    Install({});
+    Definitions(UpdateLine("Fablewright", "files/a.exe", 100, 3));
+    const std::string temp = installFolder + "/temp";
+    const std::string elsewhere = tp.dir.Path("elsewhere");
+    fs::create_directories(elsewhere);
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"made by the download", [] {}, false},
+        {"ours, readable by all", [&] { ASSERT_EQ(::mkdir(temp.c_str(), 0755), 0); }, false},
+        {"writable by all", [&] {
+             ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+             ASSERT_EQ(::chmod(temp.c_str(), 0777), 0);
+         }, true},
+        {"another user's", [&] {
+             ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+             ASSERT_EQ(::chown(temp.c_str(), ::geteuid() + 1, ::getegid()), 0);
+         }, true},
+        {"a link to our own folder", [&] { fs::create_directory_symlink(elsewhere, temp); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "another user's" && ::geteuid() != 0) continue;  // needs root
+        fs::remove_all(temp);
+        c.prepare();
+        if (c.refused) tp.ui.ExpectMessageBox(IDOK, "Error");
+        int before = RequestsFor("/files/a.exe");
+        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            ASSERT_TRUE(w.Click(res::kIdDownload));
+            EXPECT_EQ(dlg.workflowState,
+                      c.refused ? WorkflowState::Listed : WorkflowState::Downloaded);
+            EXPECT_EQ(w.Enabled(res::kIdDownload), c.refused);
+            if (!c.refused) tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+            w.Click(res::kIdExit);
+        });
+        struct stat status {};
+        ASSERT_EQ(::lstat(temp.c_str(), &status), 0);
+        if (c.refused) {
+            ASSERT_FALSE(tp.ui.messageBoxes.empty());
+            EXPECT_EQ(tp.ui.messageBoxes.back().text, Format(Text(res::kStrTempNotPrivate), temp));
+            EXPECT_EQ(RequestsFor("/files/a.exe"), before);
+        } else {
+            EXPECT_EQ(status.st_mode & 07777, 0700u);
+            EXPECT_EQ(RequestsFor("/files/a.exe"), before + 1);
+        }
+    }
+    fs::remove_all(temp);
+}
+
+// A link planted under an updater's name leads nowhere: the file it points at is never
+// truncated or written, whether the download then fails or succeeds.
+TEST_F(LocalFaultsTest, ALinkPlantedForAnUpdaterIsNotWrittenThrough) {
+    Install({});
+    Definitions(UpdateLine("Fablewright", "files/a.exe", 5000, 3));
+    const std::string victim = tp.dir.Write("victim.txt", "precious");
+    for (bool serverFails : {true, false}) {
+        SCOPED_TRACE(serverFails ? "download fails" : "download succeeds");
+        fs::create_directories(installFolder + "/temp");
+        fs::permissions(installFolder + "/temp", fs::perms::owner_all);
+        fs::remove(TempPath("a.exe"));
+        fs::create_symlink(victim, TempPath("a.exe"));
+        ServerFault fault;
+        if (serverFails) fault.truncateAfter = 100;
+        server->SetFault("/files/a.exe", fault);
+        if (serverFails) tp.ui.ExpectMessageBox(IDNO, "Try Again?");
+        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            ASSERT_TRUE(w.Click(res::kIdDownload));
+            EXPECT_EQ(dlg.workflowState,
+                      serverFails ? WorkflowState::Listed : WorkflowState::Downloaded);
+            if (!serverFails) tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+            w.Click(res::kIdExit);
+        });
+        EXPECT_EQ(tp.dir.Read("victim.txt"), "precious");
+        EXPECT_FALSE(fs::is_symlink(TempPath("a.exe")));
+        if (!serverFails) {
+            EXPECT_EQ(tp.dir.Read("Fablewright/temp/a.exe"), ServedContents("files/a.exe"));
+        }
+    }
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ public:
     }
     std::optional<FileStatus> Stat(const std::string& path) override { return inner.Stat(path); }
     bool CreateDirectory(const std::string& path) override { return inner.CreateDirectory(path); }
+    PrivateFolder MakePrivateDirectory(const std::string& path) override {
+        return inner.MakePrivateDirectory(path);
+    }
     std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
         return inner.OpenForReading(path);

@@ -38,7 +38,8 @@ public:
 #ifndef FW_TEST_HAS_PROCESSES
 class NoProcesses : public Processes {
 public:
-    std::unique_ptr<ChildProcess> Start(const std::string&, std::string& error) override {
+    std::unique_ptr<ChildProcess> StartChecked(const std::string&, const ProgramCheck&, bool&,
+                                               std::string& error) override {
         error = "no process launcher on this host";
         return nullptr;
     }

@@ -81,6 +81,9 @@ public:
     }
     std::optional<FileStatus> Stat(const std::string&) override { return {}; }
     bool CreateDirectory(const std::string&) override { return false; }
+    PrivateFolder MakePrivateDirectory(const std::string&) override {
+        return PrivateFolder::kCannotCreate;
+    }
     std::unique_ptr<WritableFile> CreateFile(const std::string&) override { return nullptr; }
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
         auto it = contents.find(path);

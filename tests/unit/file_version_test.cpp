@@ -90,6 +90,9 @@ class BlockFiles : public Files {
     }
     std::optional<FileStatus> Stat(const std::string&) override { return std::nullopt; }
     bool CreateDirectory(const std::string&) override { return false; }
+    PrivateFolder MakePrivateDirectory(const std::string&) override {
+        return PrivateFolder::kCannotCreate;
+    }
     std::unique_ptr<WritableFile> CreateFile(const std::string&) override { return nullptr; }
     std::unique_ptr<ReadableFile> OpenForReading(const std::string&) override { return nullptr; }
     bool Remove(const std::string&) override { return false; }

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+
 #include "app/builtin_keys.h"
 #include "discovery/base64.h"
 #include "discovery/definitions.h"
 #include "discovery/signed_definitions.h"
 #include "download/checksum.h"
 #include "download/verify.h"
+#include "platform/der_signature.h"
 #include "tests/support/test_platform.h"
 #include "tests/support/test_signer.h"
 
@@ -57,6 +62,97 @@ TEST(CryptoTest, OnlyTheRightKeyMessageAndSignatureVerify) {
     EXPECT_FALSE(VerifyEcdsaP256Sha256(keyWithTail, AsBytes(message), signature));
     EXPECT_FALSE(VerifyEcdsaP256Sha256({}, AsBytes(message), signature));
     EXPECT_FALSE(VerifyEcdsaP256Sha256(signer.PublicKey(), AsBytes(message), {}));
+}
+
+// One table of encodings, built around a fresh valid signature, with the verdict every host
+// must give: only strict DER with 1 <= r, s < n verifies (the high-S twin is still valid ECDSA).
+TEST(CryptoTest, TheSameDerVerdictsOnEveryHost) {
+    using Scalar = std::array<std::uint8_t, 32>;
+    TestSigner signer;
+    std::string message = "serial~Defs.txt~1\n";
+    Bytes valid = signer.Sign(message);
+    EcdsaP256Signature rs;
+    ASSERT_TRUE(ParseStrictEcdsaP256Signature(valid, rs));
+    const Scalar order = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF,
+                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xBC, 0xE6, 0xFA, 0xAD, 0xA7, 0x17,
+                          0x9E, 0x84, 0xF3, 0xB9, 0xCA, 0xC2, 0xFC, 0x63, 0x25, 0x51};
+    auto minus = [](const Scalar& a, const Scalar& b) {
+        Scalar out{};
+        int borrow = 0;
+        for (int i = 31; i >= 0; --i) {
+            int d = a[i] - b[i] - borrow;
+            borrow = d < 0;
+            out[i] = static_cast<std::uint8_t>(d + (borrow ? 256 : 0));
+        }
+        return out;
+    };
+    auto content = [](const Scalar& v) {  // minimal positive digits
+        Bytes d(v.begin(), v.end());
+        while (d.size() > 1 && d[0] == 0 && (d[1] & 0x80) == 0) d.erase(d.begin());
+        if (d[0] & 0x80) d.insert(d.begin(), 0);
+        return d;
+    };
+    auto tlv = [](std::uint8_t tag, const Bytes& body, bool longForm = false) {
+        Bytes out{tag};
+        if (longForm) out.push_back(0x81);
+        out.push_back(static_cast<std::uint8_t>(body.size()));
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    };
+    auto join = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    auto sig = [&](const Bytes& r, const Bytes& s) { return tlv(0x30, join(r, s)); };
+    Bytes r = tlv(0x02, content(rs.r)), s = tlv(0x02, content(rs.s));
+    Bytes padded = content(rs.r);
+    padded.insert(padded.begin(), 0);
+    Scalar one{};
+    one[31] = 1;
+    Scalar zero{};
+    Bytes trailing = join(valid, Bytes{0});
+    Bytes indefinite = valid;
+    indefinite[1] = 0x80;
+    Bytes twoByteLength = {0x30, 0x82, 0x00, static_cast<std::uint8_t>(valid.size() - 2)};
+    twoByteLength.insert(twoByteLength.end(), valid.begin() + 2, valid.end());
+    struct Case {
+        const char* what;
+        Bytes der;
+        bool verifies;
+    };
+    const Case cases[] = {
+        {"valid", valid, true},
+        {"high-S twin", sig(r, tlv(0x02, content(minus(order, rs.s)))), true},
+        {"re-encoded the same", sig(r, s), true},
+        {"long-form sequence length", tlv(0x30, join(r, s), true), false},
+        {"long-form integer length", sig(tlv(0x02, content(rs.r), true), s), false},
+        {"two-byte sequence length", twoByteLength, false},
+        {"indefinite length", indefinite, false},
+        {"extra leading zero in r", sig(tlv(0x02, padded), s), false},
+        {"r encoded as negative", sig(tlv(0x02, Bytes{0xFF}), s), false},
+        {"r = 0", sig(tlv(0x02, Bytes{0}), s), false},
+        {"s = 0", sig(r, tlv(0x02, content(zero))), false},
+        {"r = n", sig(tlv(0x02, content(order)), s), false},
+        {"s = n", sig(r, tlv(0x02, content(order))), false},
+        {"s = n + s", sig(r, tlv(0x02, join(Bytes{0x01}, Bytes(rs.s.begin(), rs.s.end())))), false},
+        {"r = 1", sig(tlv(0x02, content(one)), s), false},
+        {"empty integer", sig(tlv(0x02, Bytes{}), s), false},
+        {"a third integer", tlv(0x30, join(join(r, s), tlv(0x02, Bytes{1}))), false},
+        {"byte after the sequence", trailing, false},
+        {"set, not sequence", tlv(0x31, join(r, s)), false},
+        {"bit string, not integer", sig(tlv(0x03, content(rs.r)), s), false},
+        {"sequence longer than the bytes", Bytes(valid.begin(), valid.end() - 1), false},
+        {"s missing", tlv(0x30, r), false},
+        {"swapped r and s", sig(s, r), false},
+        {"empty", Bytes{}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(VerifyEcdsaP256Sha256(signer.PublicKey(), AsBytes(message), c.der), c.verifies);
+        Sha256Digest digest;
+        ASSERT_TRUE(Sha256::Of(AsBytes(message), digest));
+        EXPECT_EQ(VerifyEcdsaP256Sha256Digest(signer.PublicKey(), digest, c.der), c.verifies);
+    }
 }
 
 TEST(SignedDefinitionsTest, Base64IsStrict) {
@@ -198,6 +294,59 @@ TEST(SignedDefinitionsTest, EachRefusalOfCheckSignedDefinitions) {
     }
     EXPECT_EQ(CheckSignedDefinitions(signer.Signed(body), "Defs.txt", {}, std::nullopt).verdict,
               DefinitionsVerdict::kUnknownKey);
+}
+
+// Whatever a peer without the key sends, a 16 MiB answer is judged at once: one hash of the
+// signed bytes, at most 8 signature lines, at most 3 unknown key ids named.
+TEST(SignedDefinitionsTest, AnyLargeAnswerIsJudgedInUnderASecond) {
+    TestSigner signer, stranger;
+    const TrustedKeys keys = {signer.PublicKey()};
+    constexpr std::size_t kSize = 16u << 20;
+    std::string forged = "signature~ecdsa-p256-sha256~" + signer.KeyId() + "~" +
+                         EncodeBase64(stranger.Sign("x")) + "\n";
+    auto repeat = [&](const std::string& line) {
+        std::string text;
+        while (text.size() + line.size() <= kSize) text += line;
+        return text;
+    };
+    std::string body = repeat("update~A~a.exe~5~1~sha256:" + std::string(64, 'a') + "\n");
+    std::string eight = body.substr(0, kSize - 8 * forged.size());
+    for (int i = 0; i < 8; ++i) eight += forged;
+    std::string unknown;
+    for (int i = 0; i < 5; ++i) {
+        TestSigner other;
+        unknown += other.SignatureLine(body) + "\n";
+    }
+    struct Case {
+        const char* what;
+        std::string answer;
+        DefinitionsVerdict verdict;
+    };
+    const Case cases[] = {
+        {"lines naming the trusted key", repeat(forged), DefinitionsVerdict::kDamaged},
+        {"a large body and eight such lines", eight, DefinitionsVerdict::kBadSignature},
+        {"unknown keys", repeat(stranger.SignatureLine("x") + "\n"), DefinitionsVerdict::kDamaged},
+        {"one endless line", "signature~" + std::string(kSize, 'A'), DefinitionsVerdict::kDamaged},
+        {"nine lines", "serial~D~1\n" + std::string() + [&] {
+             std::string lines;
+             for (int i = 0; i < 9; ++i) lines += signer.SignatureLine("serial~D~1\n") + "\n";
+             return lines;
+         }(), DefinitionsVerdict::kDamaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto start = std::chrono::steady_clock::now();
+        DefinitionsCheck check = CheckSignedDefinitions(c.answer, "D", keys, std::nullopt);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(check.verdict, c.verdict);
+        EXPECT_LT(took, std::chrono::seconds(1));
+        std::cout << "[ judged ] " << c.what << " (" << c.answer.size() << " bytes) in "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+    }
+    DefinitionsCheck named = CheckSignedDefinitions(body.substr(0, 100) + "\n" + unknown, "D",
+                                                    keys, std::nullopt);
+    EXPECT_EQ(named.verdict, DefinitionsVerdict::kUnknownKey);
+    EXPECT_EQ(std::count(named.detail.begin(), named.detail.end(), ','), 2) << named.detail;
 }
 
 TEST(SignedDefinitionsTest, PublicKeysFromPem) {
