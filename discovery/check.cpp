@@ -102,7 +102,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         }
     }
 
-    SendUpdateRequest(beta);
+    if (sendUpdateRequest) SendUpdateRequest(beta);
 
     totalBytes = 0;
     updateList.ResetContent();
