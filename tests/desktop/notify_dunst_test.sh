@@ -140,4 +140,32 @@ dunstctl close
 check_ends_with 10
 dunstctl history | grep -qF 'Version 4.3 is available' || fail "no notification of 4.3"
 [ -z "$(window)" ] || fail "closing the notification opened the window"
+echo "5. up to date: silent, only the definitions request, under a second of processor time"
+printf 'version~4.3\nupdate~Noir~files/NoirUpd.sh~10~0\n' > "$work/server/UpDefs/FablewrightUpdates.txt"
+: > "$work/requests.log"
+before=$(history_count)
+/usr/bin/time -f '%U %S' -o "$work/time.txt" "${program[@]}" -quietcheck -notify -scheduled \
+  >"$work/out.txt" 2>"$work/err.txt" || fail "an up-to-date check ended with $?"
+[ "$(history_count)" = "$before" ] && displayed 0 || fail "an up-to-date check notified"
+[ "$(wc -l < "$work/requests.log")" -eq 1 ] &&
+  grep -q '"GET /UpDefs/FablewrightUpdates.txt' "$work/requests.log" ||
+  fail "the up-to-date check sent more than the definitions request"
+read -r user sys < "$work/time.txt"
+echo "   processor time: ${user} s user, ${sys} s system"
+awk -v u="$user" -v s="$sys" 'BEGIN { exit !(u + s < 1.0) }' || fail "it took ${user}+${sys} s"
+
+echo "6. no network: the scheduled check does nothing"
+offline=()
+if unshare -n true 2>/dev/null; then offline=(unshare -n)
+elif unshare -rn true 2>/dev/null; then offline=(unshare -rn)
+fi
+if [ ${#offline[@]} -gt 0 ]; then
+  : > "$work/requests.log"
+  "${offline[@]}" "${program[@]}" -quietcheck -notify -scheduled >"$work/out.txt" 2>&1 ||
+    fail "an offline scheduled check ended with $?"
+  grep -qF "No network connection" "$work/out.txt" || fail "no word of the missing network"
+  [ ! -s "$work/requests.log" ] || fail "the offline check sent a request"
+else
+  echo "   left out: no network namespace can be made here"
+fi
 echo "PASSED"
