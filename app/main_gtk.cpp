@@ -61,6 +61,12 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     fw::ConsoleOptions console = fw::ScanConsoleOptions(argc, argv);
+    if (console.schedule) {
+        std::fprintf(stderr,
+                     "fablewright-update: on Linux the daily check is the systemd user timer: "
+                     "systemctl --user unmask|mask --now fablewright-update.timer\n");
+        return 1;
+    }
     if (console.mode != fw::ConsoleMode::kWindow || console.notify || console.scheduled) {
         return RunConsole(console, argc, argv);
     }
