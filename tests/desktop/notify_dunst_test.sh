@@ -140,6 +140,13 @@ dunstctl close
 check_ends_with 10
 dunstctl history | grep -qF 'Version 4.3 is available' || fail "no notification of 4.3"
 [ -z "$(window)" ] || fail "closing the notification opened the window"
+echo "4b. SIGTERM while the notification waits: withdrawn, the run ends with the check's code"
+start_check
+wait_for 20 displayed 1
+kill -TERM "$notifier"
+check_ends_with 10
+wait_for 5 displayed 0
+
 echo "5. up to date: silent, only the definitions request, under a second of processor time"
 printf 'version~4.3\nupdate~Noir~files/NoirUpd.sh~10~0\n' > "$work/server/UpDefs/FablewrightUpdates.txt"
 : > "$work/requests.log"
