@@ -73,15 +73,18 @@ TEST_F(NotifyModeTest, NotifiesOnlyWhenUpdatesExistAndNeverTellsTheInfoServer) {
     struct Case {
         const char* what;
         std::string definitions;  // empty: none on the server
+        std::vector<std::string> args;
         int code;
         std::size_t shown;
+        int definitionRequests;
     };
+    const std::string updates =
+        "version~4.2\nupdate~Fantasy~files/f.exe~10~0\nupdate~Sci Fi~files/s.exe~10~0\n";
     const Case cases[] = {
-        {"up to date", "version~4\nupdate~Horror~files/h.exe~10~0\n", kExitSuccess, 0},
-        {"the check fails", "", kExitFailure, 0},
-        {"updates exist",
-         "version~4.2\nupdate~Fantasy~files/f.exe~10~0\nupdate~Sci Fi~files/s.exe~10~0\n",
-         kExitUpdatesExist, 1},
+        {"up to date", "version~4\nupdate~Horror~files/h.exe~10~0\n", {}, kExitSuccess, 0, 1},
+        {"the check fails", "", {}, kExitFailure, 0, 1},
+        {"not installed", updates, {"-dir", ""}, kExitFailure, 0, 0},
+        {"updates exist", updates, {}, kExitUpdatesExist, 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,10 +92,12 @@ TEST_F(NotifyModeTest, NotifiesOnlyWhenUpdatesExistAndNeverTellsTheInfoServer) {
         notifier.shown.clear();
         fs::remove(serverRoot + "/UpDefs/FablewrightUpdates.txt");
         if (!c.definitions.empty()) Definitions(c.definitions);
-        RunResult r = RunCheck({"-notify"});
+        std::vector<std::string> args = {"-notify"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = RunCheck(args);
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(notifier.shown.size(), c.shown);
-        EXPECT_EQ(RequestsFor("/UpDefs/FablewrightUpdates.txt"), 1);
+        EXPECT_EQ(RequestsFor("/UpDefs/FablewrightUpdates.txt"), c.definitionRequests);
         EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), 0);
     }
     ASSERT_EQ(notifier.shown.size(), 1u);
@@ -116,6 +121,8 @@ TEST_F(NotifyModeTest, SkippedVersionStaysSilentUntilANewerOnePerChannel) {
     EXPECT_EQ(silent.code, kExitUpdatesExist);
     EXPECT_EQ(notifier.shown.size(), 1u);
     EXPECT_NE(silent.out.find("Version 4.2 was skipped"), std::string::npos) << silent.out;
+    // The check itself still lists what the window would list.
+    EXPECT_EQ(silent.out.find("Fantasy\n"), 0u) << silent.out;
     // The beta channel keeps its own choice.
     RunCheck({"-notify", "-betachannel"});
     EXPECT_EQ(notifier.shown.size(), 2u);
