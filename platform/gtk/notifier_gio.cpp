@@ -64,13 +64,8 @@ GVariant* IconHint() {
     g_bytes_unref(bytes);
     if (!pixbuf) return nullptr;
     GdkPixbuf* p = pixbuf.get();
-    gsize length = static_cast<gsize>(gdk_pixbuf_get_rowstride(p)) *
-                       static_cast<gsize>(gdk_pixbuf_get_height(p) - 1) +
-                   static_cast<gsize>(gdk_pixbuf_get_width(p)) *
-                       static_cast<gsize>(gdk_pixbuf_get_n_channels(p) *
-                                          gdk_pixbuf_get_bits_per_sample(p) / 8);
-    GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE,
-                                               gdk_pixbuf_read_pixels(p), length, 1);
+    GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, gdk_pixbuf_read_pixels(p),
+                                               gdk_pixbuf_get_byte_length(p), 1);
     return g_variant_new("(iiibii@ay)", gdk_pixbuf_get_width(p), gdk_pixbuf_get_height(p),
                          gdk_pixbuf_get_rowstride(p), gdk_pixbuf_get_has_alpha(p),
                          gdk_pixbuf_get_bits_per_sample(p), gdk_pixbuf_get_n_channels(p), data);
