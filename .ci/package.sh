@@ -29,7 +29,8 @@ listing=$(dpkg-deb -c "$deb")
 for f in usr/bin/fablewright-update usr/share/man/man1/fablewright-update.1.gz \
          usr/share/applications/fablewright-update.desktop \
          usr/share/icons/hicolor/48x48/apps/fablewright-update.png \
-         usr/share/doc/fablewright-update/copyright; do
+         usr/share/doc/fablewright-update/copyright \
+         usr/lib/systemd/user/fablewright-update.service usr/lib/systemd/user/fablewright-update.timer; do
   grep -q " \./$f\$" <<<"$listing" || fail "the package lacks /$f"
 done
 
@@ -84,7 +85,21 @@ ran=$(sed -n 's/^updater \(.*\) ran at .*/\1/p' "$work/updaters.log" | paste -sd
 [ -z "$(ls -A "$work/Fablewright/temp")" ] || fail "the temp folder was not emptied"
 echo "-unattended: exit 0, updaters $ran, temp folder empty"
 
-step "remove"
-$sudo apt-get remove -y -qq fablewright-update >/dev/null
+step "the daily check's systemd user units"
+units=/usr/lib/systemd/user
+[ "$(readlink "$units/timers.target.wants/fablewright-update.timer")" = ../fablewright-update.timer ] ||
+  fail "the timer is not enabled for every user"
+mkdir -m 700 "$work/runtime"
+XDG_RUNTIME_DIR=$work/runtime systemd-analyze verify --user \
+  "$units/fablewright-update.service" "$units/fablewright-update.timer" ||
+  fail "systemd-analyze verify refuses the units"
+echo "units verified: $(cd "$units" && ls fablewright-update.* | paste -sd' ')"
+
+step "remove and purge"
+$sudo apt-get purge -y -qq fablewright-update >/dev/null
 [ ! -e "$program" ] || fail "$program is still there after removal"
+for f in "$units/fablewright-update.service" "$units/fablewright-update.timer" \
+         "$units/timers.target.wants/fablewright-update.timer"; do
+  [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is still there after purge"
+done
 step "done"

@@ -148,4 +148,12 @@ else
   echo "no native update server: the console modes are not tried under Wine"
 fi
 
+step "the notifying check under Wine"
+if [ -n "$server" ] && [ -x "$native/tools/sample-install/fablewright-sample" ]; then
+  .ci/notify-wine.sh "$build/FablewrightUpdate.exe" "$server" \
+    "$native/tools/sample-install/fablewright-sample" "$build/notify" "$build/win32-notification.png"
+else
+  echo "no native update server: the notifying check is not tried under Wine"
+fi
+
 step "done"

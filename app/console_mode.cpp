@@ -12,6 +12,7 @@
 #include "platform/ui/format.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "session/update_downloader_dlg.h"
 
 namespace fw {
 namespace {
@@ -136,6 +137,13 @@ ConsoleOptions ScanConsoleOptions(int argc, const char* const* argv) {
             options.mode = mode;
         } else if (arg == "-betachannel") {
             options.betaChannel = true;
+        } else if (arg == "-notify") {
+            options.notify = true;
+        } else if (arg == "-scheduled") {
+            options.scheduled = true;
+        } else if (arg == "-schedule" && hasValue) {
+            options.schedule = argv[i + 1] ? argv[i + 1] : "";
+            ++i;
         } else if (arg == "-betadir" && hasValue) {
             options.betaDir = argv[i + 1] ? argv[i + 1] : "";
             ++i;
@@ -189,6 +197,7 @@ public:
     ConsoleBackend backend;
     ReportingProcesses processes;
     KeylessSystem system;
+    CheckOutcome outcome;
 
 private:
     bool Unattended() const { return options.mode == ConsoleMode::kUnattended; }
@@ -301,6 +310,9 @@ void ConsoleRun::WalkSteps(HeadlessWindow& w) {
         return Leave(w);
     }
     if (options.betaChannel && !w.Checked(res::kIdBetaVersion)) w.Click(res::kIdBetaVersion);
+    // A check no person asked for tells the information server nothing.
+    auto& dialog = static_cast<CUpdateDownloaderDlg&>(w.dialog);
+    if (options.notify) dialog.sendUpdateRequest = false;
     w.Click(res::kIdCheck);
     if (Interrupted()) return Stop(w);
     if (!w.Enabled(res::kIdDownload)) return Leave(w);  // the check failed; its message is out
@@ -310,6 +322,7 @@ void ConsoleRun::WalkSteps(HeadlessWindow& w) {
         for (const std::string& name : listed) out << name << '\n';
         out << std::flush;
         exitCode = listed.empty() ? kExitSuccess : kExitUpdatesExist;
+        outcome = {dialog.availableVersion, listed};
         return Leave(w);
     }
     if (listed.empty()) {
@@ -458,6 +471,8 @@ DialogBackend& ConsoleHost::ui() { return run->backend; }
 Processes& ConsoleHost::processes() { return run->processes; }
 
 System& ConsoleHost::system() { return run->system; }
+
+const CheckOutcome& ConsoleHost::outcome() const { return run->outcome; }
 
 int ConsoleHost::Run(const Platform& platform, int argc, const char* const* argv) {
     return run->Start(platform, argc, argv);

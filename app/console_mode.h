@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,6 +23,15 @@ struct ConsoleOptions {
     bool betaChannel = false;               // "-betachannel": tick "&Beta Version" before Check
     std::optional<std::string> betaDir;     // "-betadir FOLDER": the beta installation folder
     std::string usageError;                 // switches that contradict each other; empty: none
+    bool notify = false;     // "-notify": tell the desktop what the quiet check found
+    bool scheduled = false;  // "-scheduled": first ask whether the network may be used
+    std::optional<std::string> schedule;  // "-schedule on|off": the daily check (Windows)
+};
+
+// What a quiet check found: the version on offer and the templates it updates.
+struct CheckOutcome {
+    std::string version;
+    std::vector<std::string> templates;
 };
 
 // The console switches, read as the dialog reads its options: an option that takes a value
@@ -77,6 +87,8 @@ public:
     // Runs the application on `platform` (built from ui() and processes()); returns the exit
     // code.
     int Run(const Platform& platform, int argc, const char* const* argv);
+    // After a quiet check that found updates.
+    const CheckOutcome& outcome() const;
 
 private:
     std::unique_ptr<ConsoleRun> run;

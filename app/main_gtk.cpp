@@ -10,8 +10,10 @@
 #include "app/app.h"
 #include "app/builtin_keys.h"
 #include "app/console_mode.h"
+#include "app/notify_mode.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
+#include "platform/gtk/notifier_gio.h"
 #include "platform/gtk/system_gtk.h"
 #include "platform/interrupts.h"
 #include "platform/posix/files_posix.h"
@@ -48,6 +50,12 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
                           trustedKeys};
+    if (options.notify || options.scheduled) {
+        fw::GioNotifier notifier;
+        fw::NotifyRun run{notifier, policy.interrupted, std::cout, std::cerr,
+                          fw::kNotificationWaitMs};
+        return fw::RunNotifyingCheck(host, platform, options, run, argc, argv);
+    }
     return host.Run(platform, argc, argv);
 }
 
@@ -55,7 +63,15 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
 
 int main(int argc, char** argv) {
     fw::ConsoleOptions console = fw::ScanConsoleOptions(argc, argv);
-    if (console.mode != fw::ConsoleMode::kWindow) return RunConsole(console, argc, argv);
+    if (console.schedule) {
+        std::fprintf(stderr,
+                     "fablewright-update: on Linux the daily check is the systemd user timer: "
+                     "systemctl --user unmask|mask --now fablewright-update.timer\n");
+        return 1;
+    }
+    if (console.mode != fw::ConsoleMode::kWindow || console.notify || console.scheduled) {
+        return RunConsole(console, argc, argv);
+    }
     if (!fw::GtkBackend::InitToolkit(&argc, &argv)) {
         std::fprintf(stderr, "fablewright-update: cannot open the display\n");
         return 1;

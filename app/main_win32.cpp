@@ -4,15 +4,19 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "app/app.h"
 #include "app/builtin_keys.h"
 #include "app/console_mode.h"
+#include "app/notify_mode.h"
 #include "platform/interrupts.h"
 #include "platform/win32/console_win32.h"
+#include "platform/win32/daily_task_win32.h"
 #include "platform/win32/dialog_backend_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/http_client_win32.h"
+#include "platform/win32/notifier_win32.h"
 #include "platform/win32/processes_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/system_win32.h"
@@ -33,14 +37,42 @@ int RunConsole(const fw::ConsoleOptions& options) {
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
                                 trustedKeys};
+    if (options.notify || options.scheduled) {
+        fw::Win32Notifier notifier;
+        fw::NotifyRun run{notifier, policy.interrupted, std::cout, std::cerr,
+                          fw::kNotificationWaitMs};
+        return fw::RunNotifyingCheck(host, platform, options, run, __argc, __argv);
+    }
     return host.Run(platform, __argc, __argv);
+}
+
+// "-schedule on|off": the daily notifying check as the current user's task.
+int SetSchedule(const std::string& value) {
+    fw::AttachParentConsole();
+    std::string error;
+    if (value != "on" && value != "off") {
+        std::cerr << "-schedule takes on or off.\n";
+        return fw::kExitFailure;
+    }
+    bool on = value == "on";
+    if (on ? !fw::RegisterDailyTask("-quietcheck -notify -scheduled", error)
+           : !fw::RemoveDailyTask(error)) {
+        std::cerr << "The daily check could not be turned " << value << ": " << error << '\n';
+        return fw::kExitFailure;
+    }
+    std::cout << "The daily check (task \"" << fw::DailyTaskName() << "\") is " << value
+              << ".\n";
+    return fw::kExitSuccess;
 }
 
 }  // namespace
 
 int main() {
     fw::ConsoleOptions console = fw::ScanConsoleOptions(__argc, __argv);
-    if (console.mode != fw::ConsoleMode::kWindow) return RunConsole(console);
+    if (console.schedule) return SetSchedule(*console.schedule);
+    if (console.mode != fw::ConsoleMode::kWindow || console.notify || console.scheduled) {
+        return RunConsole(console);
+    }
     fw::Win32Backend ui;
     fw::Win32HttpClient http;
     fw::Win32Registry registry;

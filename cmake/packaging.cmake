@@ -69,6 +69,17 @@ if(TARGET fablewright-publish)
 endif()
 install(FILES ${fw_gz_dir}/changelog.gz ${FW_PACKAGING_DIR}/copyright DESTINATION ${fw_docdir})
 
+# The daily notifying check: a systemd user service and its timer, enabled for every user by
+# the package's own link in the user units' timers.target.wants (a user turns it off with
+# `systemctl --user mask`, an administrator for everyone with `systemctl --global mask`).
+set(fw_user_units lib/systemd/user)
+install(FILES ${FW_PACKAGING_DIR}/fablewright-update.service
+              ${FW_PACKAGING_DIR}/fablewright-update.timer DESTINATION ${fw_user_units})
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging/timers.target.wants)
+file(CREATE_LINK ../fablewright-update.timer
+     ${CMAKE_BINARY_DIR}/packaging/timers.target.wants/fablewright-update.timer SYMBOLIC)
+install(DIRECTORY ${CMAKE_BINARY_DIR}/packaging/timers.target.wants DESTINATION ${fw_user_units})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -147,7 +147,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                     UpdaterFileName(second->sourceUrl));
     }
 
-    SendUpdateRequest(beta);
+    if (sendUpdateRequest) SendUpdateRequest(beta);
 
     totalBytes = 0;
     updateList.ResetContent();

@@ -95,5 +95,16 @@ inline constexpr int kStrServerIdentity = 160;
 inline constexpr int kStrDownloadIdentity = 161;
 inline constexpr int kStrInfoServerIdentity = 162;
 inline constexpr int kStrTempNotPrivate = 163;
+// The notification of a check nobody started by hand, and that check's console lines.
+inline constexpr int kStrNotifyTitle = 183;
+inline constexpr int kStrNotifyBody = 184;
+inline constexpr int kStrNotifyMore = 185;
+inline constexpr int kStrNotifyUpdateNow = 186;
+inline constexpr int kStrNotifyLater = 187;
+inline constexpr int kStrNotifySkip = 188;
+inline constexpr int kStrNotifyOffline = 189;
+inline constexpr int kStrNotifyMetered = 190;
+inline constexpr int kStrNotifySkipped = 191;
+inline constexpr int kStrNotifyUsage = 192;
 
 }  // namespace fw::res

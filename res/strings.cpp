@@ -110,6 +110,16 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
     {175, "The update definitions give different updaters for %s and %s the same file name, "
           "%s. Neither can be installed safely until the publisher gives them names of their "
           "own."},
+    {183, "Fablewright updates are available"},
+    {184, "Version %s is available for %s."},
+    {185, "%s and %d more"},
+    {186, "Update now"},
+    {187, "Later"},
+    {188, "Skip this version"},
+    {189, "No network connection: the scheduled check waits for the next time."},
+    {190, "The network connection is metered: the scheduled check waits for the next time."},
+    {191, "Version %s was skipped: no notification."},
+    {192, "-notify and -scheduled go with -quietcheck."},
 };
 
 }  // namespace

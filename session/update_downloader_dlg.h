@@ -105,6 +105,9 @@ public:
     RateWindow rateWindow;
     std::int32_t stepNumber = 0;
     bool autoInstall = false;
+    // The check tells the information server what is installed; a check that no person asked
+    // for (the notifying console run) does not.
+    bool sendUpdateRequest = true;
     std::int32_t allInstalled = 0;
     WorkflowState workflowState = WorkflowState::Initial;
     StartupInfo startupInfo;
