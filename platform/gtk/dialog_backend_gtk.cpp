@@ -64,11 +64,45 @@ void PressEnter(GtkDialogWindow& w) {
     }
 }
 
+// The window menu opens from the keyboard as well, with its first item selected.
+bool OpenWindowMenu(GtkDialogWindow& w, GdkEvent* event) {
+    if (w.menu == nullptr || w.menuButton == nullptr) return false;
+    gtk_menu_popup_at_widget(GTK_MENU(w.menu), w.menuButton, GDK_GRAVITY_SOUTH_EAST,
+                             GDK_GRAVITY_NORTH_EAST, event);
+    gtk_menu_shell_select_first(GTK_MENU_SHELL(w.menu), TRUE);
+    return true;
+}
+
+// Delete, the context-menu key and Shift+F10 on a list box that notifies act as a double click
+// on its selected row: the dialog's one handler decides what that does.
+bool ActOnListRow(GtkDialogWindow& w) {
+    GtkControl* focused = w.ControlOfWidget(gtk_window_get_focus(GTK_WINDOW(w.window)));
+    if (focused == nullptr || focused->kind != ControlKind::kListBox ||
+        (focused->tmpl->style & LBS_NOTIFY) == 0 || !gtk_widget_is_sensitive(focused->widget)) {
+        return false;
+    }
+    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(focused->focusWidget));
+    if (!gtk_tree_selection_get_selected(sel, nullptr, nullptr)) return true;
+    Dispatch(&w, {MessageKind::kCommand, focused->id, LBN_DBLCLK, 0});
+    return true;
+}
+
 gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
     auto* w = static_cast<GtkDialogWindow*>(data);
     guint mods = event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK);
+    bool shift = (event->state & GDK_SHIFT_MASK) != 0;
+    if (mods == GDK_MOD1_MASK && event->keyval == GDK_KEY_space) {
+        return OpenWindowMenu(*w, reinterpret_cast<GdkEvent*>(event)) ? TRUE : FALSE;
+    }
     if (mods != 0) return FALSE;
     switch (event->keyval) {
+        case GDK_KEY_F10:
+            if (shift) return ActOnListRow(*w) ? TRUE : FALSE;
+            return OpenWindowMenu(*w, reinterpret_cast<GdkEvent*>(event)) ? TRUE : FALSE;
+        case GDK_KEY_Delete:
+        case GDK_KEY_KP_Delete:
+        case GDK_KEY_Menu:
+            return ActOnListRow(*w) ? TRUE : FALSE;
         case GDK_KEY_Return:
         case GDK_KEY_KP_Enter:
         case GDK_KEY_ISO_Enter:
@@ -263,17 +297,7 @@ std::intptr_t GtkBackend::RunModal(CDialog& dialog, const DialogTemplate& tmpl,
     for (const ControlTemplate& ct : tmpl.controls) {
         w->controls.push_back(CreateControl(*this, *state, *w, ct));
     }
-    // A static text's mnemonic moves to the control after it, as in a Windows dialog.
-    for (std::size_t i = 0; i < w->controls.size(); ++i) {
-        GtkControl& c = *w->controls[i];
-        if (c.kind != ControlKind::kStatic || c.label == nullptr) continue;
-        for (std::size_t j = i + 1; j < w->controls.size(); ++j) {
-            if (w->controls[j]->focusWidget) {
-                gtk_label_set_mnemonic_widget(GTK_LABEL(c.label), w->controls[j]->focusWidget);
-                break;
-            }
-        }
-    }
+    ExposeControls(*w);
     state->windows.push_back(w);
     for (auto& c : w->controls) {
         if (c->kind == ControlKind::kPushButton && c->buttonStyle == BS_DEFPUSHBUTTON) {
@@ -294,6 +318,7 @@ std::intptr_t GtkBackend::RunModal(CDialog& dialog, const DialogTemplate& tmpl,
                 }
             }
         }
+        DescribeWindow(*w);
         gtk_widget_show(w->window);
         ReleaseHeldFrames(*state);
         std::unique_ptr<GMainLoop, MainLoopUnref> loop(g_main_loop_new(nullptr, FALSE));
@@ -337,7 +362,8 @@ void GtkBackend::AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned 
     if (w == nullptr || w->headerBar == nullptr) return;
     if (w->menu == nullptr) {
         w->menuButton = gtk_menu_button_new();
-        gtk_widget_set_tooltip_text(w->menuButton, "Menu");
+        gtk_widget_set_tooltip_text(w->menuButton, "Menu (F10)");
+        atk_object_set_name(gtk_widget_get_accessible(w->menuButton), "Menu");
         gtk_button_set_image(
             GTK_BUTTON(w->menuButton),
             gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));
