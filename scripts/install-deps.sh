@@ -7,6 +7,7 @@ packages=(
   libcurl4-openssl-dev curl time libcpp-httplib-dev libssl-dev openssl zlib1g-dev libbrotli-dev
   libgtk-3-dev
   xvfb xauth x11-apps x11-utils imagemagick xdotool libxtst-dev
+  metacity dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0 gir1.2-gtk-3.0 gnome-themes-extra
   clang-14 libclang-rt-14-dev
   lintian desktop-file-utils dpkg-dev
   dunst dbus-daemon dbus-bin systemd

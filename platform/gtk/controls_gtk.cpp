@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/gtk/dialog_window_gtk.h"
+#include "platform/ui/accessibility.h"
 
 namespace fw {
 namespace {
@@ -17,11 +18,37 @@ bool HasOwnMnemonics(ControlKind kind) {
            kind == ControlKind::kPushButton || kind == ControlKind::kCheckBox;
 }
 
-void UpdateFraction(GtkControl& c) {
+// A bar changes its value (and so tells assistive technology) at most this often; the last
+// position always shows, a little later.
+constexpr gint64 kFractionPeriodUs = 250000;
+
+void ShowFraction(GtkControl& c) {
     int low = std::min(c.rangeLow, c.rangeHigh);
     int high = std::max(c.rangeLow, c.rangeHigh);
     double fraction = high > low ? static_cast<double>(c.pos - low) / (high - low) : 0.0;
+    c.fractionShownUs = g_get_monotonic_time();
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(c.widget), fraction);
+}
+
+gboolean OnFractionDue(gpointer data) {
+    auto* c = static_cast<GtkControl*>(data);
+    c->fractionSource = 0;
+    ShowFraction(*c);
+    return G_SOURCE_REMOVE;
+}
+
+void UpdateFraction(GtkControl& c) {
+    gint64 due = c.fractionShownUs + kFractionPeriodUs;
+    gint64 now = g_get_monotonic_time();
+    // Back to the start (a new file) or to a new range shows at once.
+    if (now >= due || c.pos == std::min(c.rangeLow, c.rangeHigh)) {
+        if (c.fractionSource != 0) g_source_remove(c.fractionSource);
+        c.fractionSource = 0;
+        ShowFraction(c);
+    } else if (c.fractionSource == 0) {
+        c.fractionSource = g_timeout_add(static_cast<guint>((due - now + 999) / 1000),
+                                         OnFractionDue, &c);
+    }
 }
 
 // Runs after the bar has painted itself: what the user saw, not what the program last set.
@@ -74,8 +101,8 @@ void AddWidgetCss(GtkDialogWindow& w, GtkWidget* widget, const std::string& css)
     w.providers.push_back(std::move(provider));
 }
 
-GtkWidget* MakeLabel(int heightPx, int lineHeight, bool top) {
-    GtkWidget* label = gtk_label_new(nullptr);
+GtkWidget* MakeLabel(int heightPx, int lineHeight, bool top, bool live) {
+    GtkWidget* label = live ? NewLiveLabel() : gtk_label_new(nullptr);
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
     gtk_label_set_yalign(GTK_LABEL(label), top ? 0.0f : 0.5f);
     int lines = lineHeight > 0 ? heightPx / lineHeight : 1;
@@ -161,7 +188,7 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
     int cy = state.MapY(ct.rect.y + ct.rect.cy) - y;
     switch (ct.kind) {
         case ControlKind::kStatic:
-            c->widget = c->label = MakeLabel(cy, state.baseY, true);
+            c->widget = c->label = MakeLabel(cy, state.baseY, true, ct.live);
             break;
         case ControlKind::kIcon: {
             GtkIconSet* icons = static_cast<GtkIconSet*>(
@@ -230,6 +257,7 @@ std::unique_ptr<GtkControl> CreateControl(GtkBackend& backend, GtkBackend::State
                 (ct.style & WS_VSCROLL) ? GTK_POLICY_AUTOMATIC : GTK_POLICY_NEVER);
             gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(c->widget), FALSE);
             gtk_container_add(GTK_CONTAINER(c->widget), view);
+            gtk_widget_set_can_focus(c->widget, FALSE);  // the list itself is the Tab stop
             c->focusWidget = view;
             break;
         }
@@ -293,6 +321,7 @@ void GtkBackend::SetText(WindowHandle dialog, int id, std::string_view text) {
     } else {
         SetLabelText(*c);
     }
+    UpdateDescriptions(*c->owner);
 }
 
 std::string GtkBackend::GetText(WindowHandle dialog, int id) {
@@ -311,7 +340,28 @@ std::string GtkBackend::GetText(WindowHandle dialog, int id) {
 }
 
 void GtkBackend::Enable(WindowHandle dialog, int id, bool enable) {
-    if (GtkControl* c = state->Control(dialog, id)) gtk_widget_set_sensitive(c->widget, enable);
+    GtkDialogWindow* w = state->Window(dialog);
+    GtkControl* c = w ? w->Find(id) : nullptr;
+    if (c == nullptr) return;
+    if (!enable && c->focusWidget && GetFocus(dialog) == id) {
+        // The focus never stays on a control that cannot be used.
+        int next = FocusAfterDisabling(*w->tmpl, id, [&](int other) {
+            GtkControl* o = w->Find(other);
+            return o != nullptr && IsFocusable(*o);
+        });
+        if (GtkControl* n = w->Find(next)) {
+            gtk_widget_grab_focus(n->focusWidget);
+            w->owedFocus = id;
+            w->parkedFocus = next;
+        }
+    }
+    gtk_widget_set_sensitive(c->widget, enable);
+    if (enable && w->owedFocus == id) {
+        if (GetFocus(dialog) == w->parkedFocus && IsFocusable(*c)) {
+            gtk_widget_grab_focus(c->focusWidget);
+        }
+        w->owedFocus = w->parkedFocus = kNoControlId;
+    }
 }
 
 bool GtkBackend::IsEnabled(WindowHandle dialog, int id) {

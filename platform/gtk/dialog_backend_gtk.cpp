@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "platform/gtk/dialog_window_gtk.h"
 
@@ -19,6 +20,8 @@ namespace {
 // every text of our templates fits the rectangle that the template gives it.
 constexpr const char* kFontFamily = "DejaVu Sans";
 constexpr int kFontPoints = 8;
+// The desktop's usual font size: a user's larger font makes the dialog's font larger by as much.
+constexpr double kUsualDesktopPoints = 10.0;
 constexpr int kIconSizes[] = {16, 32, 48, 256};
 
 void MoveFocus(GtkDialogWindow& w, bool forward) {
@@ -64,11 +67,45 @@ void PressEnter(GtkDialogWindow& w) {
     }
 }
 
+// The window menu opens from the keyboard as well, with its first item selected.
+bool OpenWindowMenu(GtkDialogWindow& w, GdkEvent* event) {
+    if (w.menu == nullptr || w.menuButton == nullptr) return false;
+    gtk_menu_popup_at_widget(GTK_MENU(w.menu), w.menuButton, GDK_GRAVITY_SOUTH_EAST,
+                             GDK_GRAVITY_NORTH_EAST, event);
+    gtk_menu_shell_select_first(GTK_MENU_SHELL(w.menu), TRUE);
+    return true;
+}
+
+// Delete, the context-menu key and Shift+F10 on a list box that notifies act as a double click
+// on its selected row: the dialog's one handler decides what that does.
+bool ActOnListRow(GtkDialogWindow& w) {
+    GtkControl* focused = w.ControlOfWidget(gtk_window_get_focus(GTK_WINDOW(w.window)));
+    if (focused == nullptr || focused->kind != ControlKind::kListBox ||
+        (focused->tmpl->style & LBS_NOTIFY) == 0 || !gtk_widget_is_sensitive(focused->widget)) {
+        return false;
+    }
+    GtkTreeSelection* sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(focused->focusWidget));
+    if (!gtk_tree_selection_get_selected(sel, nullptr, nullptr)) return true;
+    Dispatch(&w, {MessageKind::kCommand, focused->id, LBN_DBLCLK, 0});
+    return true;
+}
+
 gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer data) {
     auto* w = static_cast<GtkDialogWindow*>(data);
     guint mods = event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK);
+    bool shift = (event->state & GDK_SHIFT_MASK) != 0;
+    if (mods == GDK_MOD1_MASK && event->keyval == GDK_KEY_space) {
+        return OpenWindowMenu(*w, reinterpret_cast<GdkEvent*>(event)) ? TRUE : FALSE;
+    }
     if (mods != 0) return FALSE;
     switch (event->keyval) {
+        case GDK_KEY_F10:
+            if (shift) return ActOnListRow(*w) ? TRUE : FALSE;
+            return OpenWindowMenu(*w, reinterpret_cast<GdkEvent*>(event)) ? TRUE : FALSE;
+        case GDK_KEY_Delete:
+        case GDK_KEY_KP_Delete:
+        case GDK_KEY_Menu:
+            return ActOnListRow(*w) ? TRUE : FALSE;
         case GDK_KEY_Return:
         case GDK_KEY_KP_Enter:
         case GDK_KEY_ISO_Enter:
@@ -136,12 +173,28 @@ bool GtkBackend::InitToolkit(int* argc, char*** argv) {
 }
 
 GtkBackend::GtkBackend() : state(std::make_unique<State>()) {
+    // The dialog font follows the desktop's font size (its scale comes with the screen's
+    // resolution); the layout is then measured in dialog units of that font, as on Windows.
+    int points = kFontPoints;
+    if (GtkSettings* settings = gtk_settings_get_default()) {
+        gchar* desktop = nullptr;
+        g_object_get(settings, "gtk-font-name", &desktop, nullptr);
+        GCharPtr keep(desktop);
+        if (desktop != nullptr) {
+            std::unique_ptr<PangoFontDescription, FontDescriptionFree> d(
+                pango_font_description_from_string(desktop));
+            double size = static_cast<double>(pango_font_description_get_size(d.get())) / PANGO_SCALE;
+            if (size > kUsualDesktopPoints) {
+                points = static_cast<int>(kFontPoints * size / kUsualDesktopPoints + 0.5);
+            }
+        }
+    }
     char fontName[64];
-    std::snprintf(fontName, sizeof fontName, "%s %d", kFontFamily, kFontPoints);
+    std::snprintf(fontName, sizeof fontName, "%s %d", kFontFamily, points);
     state->font.reset(pango_font_description_from_string(fontName));
 
     // The dialog base units, as Windows derives them from the dialog font: the average width of
-    // the 52 letters, rounded as GdiGetCharDimensions does, and the line height.
+    // the 52 letters and the line height.
     GtkWidget* probe = gtk_label_new(nullptr);
     g_object_ref_sink(probe);
     PangoLayout* layout = gtk_widget_create_pango_layout(
@@ -152,8 +205,10 @@ GtkBackend::GtkBackend() : state(std::make_unique<State>()) {
     pango_layout_get_pixel_size(layout, &width, &height);
     g_object_unref(layout);
     g_object_unref(probe);
+    // Rounded up, not to the nearest as GdiGetCharDimensions does: a base unit rounded down
+    // would give every text less room than it needs at some scales.
     if (width > 0 && height > 0) {
-        state->baseX = (width / 26 + 1) / 2;
+        state->baseX = (width + 51) / 52;
         state->baseY = height;
     }
 
@@ -177,13 +232,28 @@ GtkBackend::GtkBackend() : state(std::make_unique<State>()) {
                   ".fw-titlebar { min-height: 0; padding: 2px 6px; }\n"
                   ".fw-titlebar button { min-height: 0; min-width: 0; padding: 2px; }\n"
                   ".fw-titlebar .title { font-size: 10pt; }\n",
-                  kFontFamily, kFontPoints);
+                  kFontFamily, points);
     state->css.reset(gtk_css_provider_new());
     // The progress bar's minimum width is still a style property; setting it is reported as
     // deprecated on every load, which says nothing to a user.
     g_signal_connect(state->css.get(), "parsing-error", G_CALLBACK(OnCssParsingError), nullptr);
     GError* error = nullptr;
-    if (!gtk_css_provider_load_from_data(state->css.get(), css, -1, &error) && error) {
+    std::string style = css;
+    // A high-contrast theme greys disabled text to about 3:1; ours keeps it at least 4.5:1
+    // (WCAG AA) against the theme's light or dark background.
+    std::string theme = g_getenv("GTK_THEME") ? g_getenv("GTK_THEME") : "";
+    if (GtkSettings* settings = gtk_settings_get_default(); theme.empty() && settings) {
+        gchar* name = nullptr;
+        g_object_get(settings, "gtk-theme-name", &name, nullptr);
+        GCharPtr keep(name);
+        if (name != nullptr) theme = name;
+    }
+    if (theme.find("HighContrast") != std::string::npos) {
+        bool inverse = theme.find("Inverse") != std::string::npos;
+        style += std::string(".fw-client *:disabled, .fw-client *:disabled label { color: ") +
+                 (inverse ? "#b8b8b8" : "#505050") + "; }\n";
+    }
+    if (!gtk_css_provider_load_from_data(state->css.get(), style.c_str(), -1, &error) && error) {
         g_warning("dialog style: %s", error->message);
         g_error_free(error);
     }
@@ -263,17 +333,7 @@ std::intptr_t GtkBackend::RunModal(CDialog& dialog, const DialogTemplate& tmpl,
     for (const ControlTemplate& ct : tmpl.controls) {
         w->controls.push_back(CreateControl(*this, *state, *w, ct));
     }
-    // A static text's mnemonic moves to the control after it, as in a Windows dialog.
-    for (std::size_t i = 0; i < w->controls.size(); ++i) {
-        GtkControl& c = *w->controls[i];
-        if (c.kind != ControlKind::kStatic || c.label == nullptr) continue;
-        for (std::size_t j = i + 1; j < w->controls.size(); ++j) {
-            if (w->controls[j]->focusWidget) {
-                gtk_label_set_mnemonic_widget(GTK_LABEL(c.label), w->controls[j]->focusWidget);
-                break;
-            }
-        }
-    }
+    ExposeControls(*w);
     state->windows.push_back(w);
     for (auto& c : w->controls) {
         if (c->kind == ControlKind::kPushButton && c->buttonStyle == BS_DEFPUSHBUTTON) {
@@ -294,6 +354,7 @@ std::intptr_t GtkBackend::RunModal(CDialog& dialog, const DialogTemplate& tmpl,
                 }
             }
         }
+        DescribeWindow(*w);
         gtk_widget_show(w->window);
         ReleaseHeldFrames(*state);
         std::unique_ptr<GMainLoop, MainLoopUnref> loop(g_main_loop_new(nullptr, FALSE));
@@ -337,7 +398,8 @@ void GtkBackend::AppendSystemMenu(WindowHandle dialog, unsigned flags, unsigned 
     if (w == nullptr || w->headerBar == nullptr) return;
     if (w->menu == nullptr) {
         w->menuButton = gtk_menu_button_new();
-        gtk_widget_set_tooltip_text(w->menuButton, "Menu");
+        gtk_widget_set_tooltip_text(w->menuButton, "Menu (F10)");
+        atk_object_set_name(gtk_widget_get_accessible(w->menuButton), "Menu");
         gtk_button_set_image(
             GTK_BUTTON(w->menuButton),
             gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));

@@ -69,6 +69,11 @@ struct GtkControl {
     int limit = 0;
     bool programmatic = false;  // a change the program made: no notification, no limit
     gulong insertHandler = 0;
+    gint64 fractionShownUs = 0;  // progress bars: when the fraction last changed
+    guint fractionSource = 0;    // progress bars: the pending change of the fraction
+    ~GtkControl() {
+        if (fractionSource != 0) g_source_remove(fractionSource);
+    }
 };
 
 struct GtkTimer {
@@ -115,6 +120,10 @@ struct GtkDialogWindow : std::enable_shared_from_this<GtkDialogWindow> {
     bool iconic = false;
     bool hasIcon = false;
     int paints = 0;  // how often the window has been drawn
+    // Disabling the focused control parks the focus on another one; the control gets it back
+    // when it is enabled again while the focus is still parked.
+    int owedFocus = kNoControlId;
+    int parkedFocus = kNoControlId;
 
     ~GtkDialogWindow() { Close(); }
 
@@ -144,6 +153,10 @@ struct GtkDialogWindow : std::enable_shared_from_this<GtkDialogWindow> {
         if (closed) return;
         closed = true;
         RemoveTimers();
+        for (auto& c : controls) {
+            if (c->fractionSource != 0) g_source_remove(c->fractionSource);
+            c->fractionSource = 0;
+        }
         if (!ended) {
             ended = true;
             result = -1;
@@ -220,6 +233,16 @@ void TextListInsert(GtkTreeModel* model, int index, std::string text);
 void TextListDelete(GtkTreeModel* model, int index);
 // Empties the model without telling its view: detach it from the view first.
 void TextListClear(GtkTreeModel* model);
+
+// Assistive technology (accessible_gtk.cpp).
+// A label whose text changes are announced (a live region).
+GtkWidget* NewLiveLabel();
+// Names, label and description relations and the dialog role, once the controls exist.
+void ExposeControls(GtkDialogWindow& w);
+// The descriptions that follow the texts of their describing controls.
+void UpdateDescriptions(GtkDialogWindow& w);
+// The window's description: the texts a screen reader reads when it opens.
+void DescribeWindow(GtkDialogWindow& w);
 
 // Texts longer than their room (text_fit_gtk.cpp).
 // At most `maxChars` characters of a UTF-8 text, with an ellipsis when some were left out.

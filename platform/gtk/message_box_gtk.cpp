@@ -35,6 +35,8 @@ void FitMessageText(GtkWidget* box, GtkWidget* near) {
     gtk_scrolled_window_set_propagate_natural_width(scrolled, TRUE);
     gtk_scrolled_window_set_propagate_natural_height(scrolled, TRUE);
     gtk_scrolled_window_set_max_content_height(scrolled, MessageTextMaxHeight(near));
+    // The text is read with the box; a pane without a name of its own is no Tab stop.
+    gtk_widget_set_can_focus(scroller, FALSE);
     g_object_ref(label);
     gtk_container_remove(GTK_CONTAINER(area), label);
     gtk_container_add(GTK_CONTAINER(scroller), label);
@@ -90,6 +92,16 @@ GtkMessageType MessageTypeOf(unsigned type) {
     }
 }
 
+// Escape answers a Yes/No box as No; in the other boxes it closes them, as the close button does.
+gboolean OnBoxKeyPress(GtkWidget* box, GdkEventKey* event, gpointer) {
+    guint mods = event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SHIFT_MASK);
+    if (event->keyval != GDK_KEY_Escape || mods != 0) return FALSE;
+    if (GPOINTER_TO_INT(g_object_get_data(G_OBJECT(box), "fw-close-answer")) != 0) return FALSE;
+    if (gtk_dialog_get_widget_for_response(GTK_DIALOG(box), IDNO) == nullptr) return FALSE;
+    gtk_dialog_response(GTK_DIALOG(box), IDNO);
+    return TRUE;
+}
+
 }  // namespace
 
 int GtkBackend::MessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
@@ -125,6 +137,7 @@ int GtkBackend::MessageBox(WindowHandle owner, std::string_view text, std::strin
         gtk_widget_grab_focus(b);
     }
     g_object_set_data(G_OBJECT(box), "fw-close-answer", GINT_TO_POINTER(closeAnswer));
+    g_signal_connect(box, "key-press-event", G_CALLBACK(OnBoxKeyPress), nullptr);
 
     state->messageBoxes.push_back(box);
     ReleaseHeldFrames(*state);

@@ -27,7 +27,8 @@ std::vector<GtkControlLayout> GtkBackend::DescribeLayout(WindowHandle dialog) {
         gtk_widget_translate_coordinates(c->widget, w->fixed, 0, 0, &l.x, &l.y);
         l.width = gtk_widget_get_allocated_width(c->widget);
         l.height = gtk_widget_get_allocated_height(c->widget);
-        if (c->label) {
+        // A hidden text (one that only names a control) shows nothing that could be cut.
+        if (c->label && gtk_widget_get_visible(c->widget)) {
             GtkLabel* label = GTK_LABEL(c->label);
             l.shownText = gtk_label_get_text(label);
             guint key = gtk_label_get_mnemonic_keyval(label);

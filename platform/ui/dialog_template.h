@@ -26,6 +26,10 @@ struct ControlTemplate {
     std::uint32_t style = 0;
     DialogRect rect;
     int iconId = 0;  // the icon resource of a kIcon control
+    // For assistive technology: the control whose text describes this one, and whether a
+    // change of this control's text is announced (a live region).
+    int describedBy = kNoControlId;
+    bool live = false;
 };
 
 struct DialogTemplate {

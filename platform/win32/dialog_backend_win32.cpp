@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/accessibility.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_map.h"
 #include "platform/win32/scrolling_message_box_win32.h"
@@ -24,7 +25,39 @@ struct DialogContext {
     UINT defaultableMessage = 0;   // WM_SYSCOMMAND or WM_PAINT while one is being dispatched
     bool defaultRequested = false;  // the dialog asked for the default handling of it
     std::wstring wideTipText;       // the last tooltip text handed out in UTF-16
+    // Disabling the focused control parks the focus on another one; the control gets it back
+    // when it is enabled again while the focus is still parked.
+    int owedFocus = kNoControlId;
+    int parkedFocus = kNoControlId;
 };
+
+// Not in every SDK's headers; the value is fixed.
+constexpr DWORD kEventLiveRegionChanged = 0x8019;
+
+// A list box, a progress bar: controls that show no text of their own carry their accessible
+// name (the static text before them) as their window text, which MSAA reads when it finds no
+// label, as Wine's does.
+void NameControls(HWND window, const DialogTemplate& t) {
+    for (const ControlTemplate& c : t.controls) {
+        if (c.kind != ControlKind::kListBox && c.kind != ControlKind::kProgress) continue;
+        std::string name = AccessibleName(t, c.id);
+        HWND control = GetDlgItem(window, c.id);
+        if (control != nullptr && !name.empty()) SetWindowTextA(control, name.c_str());
+    }
+}
+
+// Delete and the context-menu key on a list box that notifies act as a double click on its
+// selected item: the dialog's one handler decides what that does.
+bool ActOnListItem(DialogContext& context, HWND list) {
+    const ControlTemplate* c = context.dialog->GetTemplate().Find(GetDlgCtrlID(list));
+    if (c == nullptr || c->kind != ControlKind::kListBox || (c->style & LBS_NOTIFY) == 0) {
+        return false;
+    }
+    if (SendMessageA(list, LB_GETCURSEL, 0, 0) != LB_ERR) {
+        context.dialog->HandleMessage(Message{MessageKind::kCommand, c->id, LBN_DBLCLK, 0});
+    }
+    return true;
+}
 
 DialogContext* ContextOf(HWND window) {
     return reinterpret_cast<DialogContext*>(GetWindowLongPtrA(window, DWLP_USER));
@@ -98,7 +131,10 @@ std::vector<WORD> BuildTemplate(const DialogTemplate& t) {
 
     for (const ControlTemplate& c : t.controls) {
         b.AlignDword();
-        b.AddDword(c.style);
+        // A list box that notifies gets its keys to the dialog first (WM_VKEYTOITEM), so that
+        // Delete can act on its item.
+        bool keys = c.kind == ControlKind::kListBox && (c.style & LBS_NOTIFY) != 0;
+        b.AddDword(keys ? c.style | LBS_WANTKEYBOARDINPUT : c.style);
         b.AddDword(0);
         b.AddShort(c.rect.x);
         b.AddShort(c.rect.y);
@@ -161,6 +197,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
         context->backend->WindowCreated(window);
         context->dialog->AttachWindow(window);
+        NameControls(window, context->dialog->GetTemplate());
         return context->dialog->HandleInitDialog() ? TRUE : FALSE;
     }
     DialogContext* context = ContextOf(window);
@@ -178,6 +215,15 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             context->dialog->HandleMessage(Message{MessageKind::kCommand, id, code, 0});
             return TRUE;
         }
+        case WM_VKEYTOITEM:
+            // Answered directly: -2 when the key was dealt with, -1 for the list's own handling.
+            if ((LOWORD(wParam) == VK_DELETE || LOWORD(wParam) == VK_APPS) &&
+                ActOnListItem(*context, reinterpret_cast<HWND>(lParam))) {
+                return -2;
+            }
+            return -1;
+        case WM_CONTEXTMENU:
+            return ActOnListItem(*context, reinterpret_cast<HWND>(wParam)) ? TRUE : FALSE;
         case WM_TIMER:
             context->dialog->HandleMessage(
                 Message{MessageKind::kTimer, static_cast<int>(wParam), 0, 0});
@@ -476,6 +522,12 @@ void Win32Backend::SetText(WindowHandle dialog, int id, std::string_view text) {
     std::string value(text);
     SetWindowTextA(control, value.c_str());
     if (id != 0 && IsLive(dialog) && IsTextStatic(control)) FitText(dialog, control, value);
+    if (DialogContext* context = id != 0 ? ContextOf(Hwnd(dialog)) : nullptr) {
+        const ControlTemplate* c = context->dialog->GetTemplate().Find(id);
+        if (c != nullptr && c->live) {
+            NotifyWinEvent(kEventLiveRegionChanged, control, OBJID_CLIENT, CHILDID_SELF);
+        }
+    }
 }
 
 void Win32Backend::FitText(WindowHandle dialog, WindowHandle controlHandle,
@@ -537,7 +589,27 @@ std::string Win32Backend::GetText(WindowHandle dialog, int id) {
 
 void Win32Backend::Enable(WindowHandle dialog, int id, bool enable) {
     HWND control = Hwnd(Child(dialog, id));
-    if (control != nullptr) EnableWindow(control, enable ? TRUE : FALSE);
+    if (control == nullptr) return;
+    DialogContext* context = id != 0 ? ContextOf(Hwnd(dialog)) : nullptr;
+    if (context != nullptr && !enable && ::GetFocus() == control) {
+        // Windows leaves the focus nowhere when the control holding it is disabled.
+        int next = FocusAfterDisabling(context->dialog->GetTemplate(), id, [&](int other) {
+            HWND o = Hwnd(Child(dialog, other));
+            return o != nullptr && IsWindowEnabled(o) && IsWindowVisible(o);
+        });
+        if (HWND n = next != kNoControlId ? Hwnd(Child(dialog, next)) : nullptr) {
+            SendMessageA(Hwnd(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(n), TRUE);
+            context->owedFocus = id;
+            context->parkedFocus = next;
+        }
+    }
+    EnableWindow(control, enable ? TRUE : FALSE);
+    if (context != nullptr && enable && context->owedFocus == id) {
+        if (GetFocus(dialog) == context->parkedFocus) {
+            SendMessageA(Hwnd(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        }
+        context->owedFocus = context->parkedFocus = kNoControlId;
+    }
 }
 
 bool Win32Backend::IsEnabled(WindowHandle dialog, int id) {

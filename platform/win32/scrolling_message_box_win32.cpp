@@ -21,7 +21,7 @@ struct Box {
     std::string text;  // with CR LF line ends, as the edit control wants them
     std::vector<Button> buttons;
     std::size_t defaultButton = 0;
-    int escapeAnswer = 0;  // 0: Esc does nothing, as in the system's box without Cancel
+    int escapeAnswer = 0;  // 0: Esc does nothing
     WORD icon = 0;         // a system icon's id, or 0
 };
 
@@ -51,6 +51,7 @@ bool Describe(unsigned type, Box& box) {
             break;
         case MB_YESNO:
             box.buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}};
+            box.escapeAnswer = IDNO;  // a keyboard user's way out of a question
             break;
         case MB_YESNOCANCEL:
             box.buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}};

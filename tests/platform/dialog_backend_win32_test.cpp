@@ -16,6 +16,8 @@
 #include "platform/win32/dialog_backend_win32.h"
 #include "platform/win32/windows_win32.h"
 
+#include <oleacc.h>
+
 namespace fw {
 namespace {
 
@@ -169,8 +171,8 @@ TEST_F(Win32BackendTest, LongMessagesStayWholeAndWithinTheScreen) {
         int expected;
     };
     const Case cases[] = {
-        // Esc does nothing without Cancel.
-        {MB_YESNO, {{WM_KEYDOWN, VK_ESCAPE}, {BM_CLICK, IDNO}}, IDNO},
+        // Esc answers a question No.
+        {MB_YESNO, {{WM_KEYDOWN, VK_ESCAPE}}, IDNO},
         {MB_YESNOCANCEL | MB_DEFBUTTON2, {{WM_KEYDOWN, VK_RETURN}}, IDNO},
         {MB_YESNOCANCEL, {{WM_KEYDOWN, VK_ESCAPE}}, IDCANCEL},
         {MB_OK | MB_ICONHAND, {{WM_KEYDOWN, VK_ESCAPE}}, IDOK},
@@ -191,6 +193,97 @@ TEST_F(Win32BackendTest, LongMessagesStayWholeAndWithinTheScreen) {
             EXPECT_TRUE(seen.text == text) << c.type;
         }
     });
+}
+
+// Keyboard and screen reader: named controls, Delete on the list, a focus that is never lost.
+constexpr int kButtonA = 110;
+constexpr int kButtonB = 111;
+constexpr ControlTemplate kReaderControls[] = {
+    {kNoControlId, ControlKind::kStatic, "&Items", WS_CHILD | WS_VISIBLE, {7, 7, 150, 8}},
+    {kList, ControlKind::kListBox, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | LBS_NOTIFY,
+     {7, 17, 150, 30}},
+    {kNoControlId, ControlKind::kStatic, "Copied so far", WS_CHILD, {7, 50, 150, 8}},
+    {kBar, ControlKind::kProgress, "", WS_CHILD | WS_VISIBLE, {7, 50, 150, 8}},
+    {kButtonA, ControlKind::kPushButton, "&Start", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+     {7, 62, 50, 14}},
+    {kButtonB, ControlKind::kPushButton, "S&top", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+     {60, 62, 50, 14}},
+};
+constexpr DialogTemplate kReaderTemplate{901, "Reader test", DS_MODALFRAME | WS_POPUP | WS_CAPTION,
+                                         0, {0, 0, 170, 80}, "MS Sans Serif", 8, kReaderControls};
+
+class ReaderDialog : public CDialog {
+public:
+    ReaderDialog(Win32Backend& backend, std::function<void(ReaderDialog&)> script)
+        : CDialog(backend, kReaderTemplate), script(std::move(script)) {}
+    bool OnInitDialog() override {
+        CDialog::OnInitDialog();
+        script(*this);
+        EndDialog(IDOK);
+        return true;
+    }
+    int doubleClicks = 0;
+
+protected:
+    DispatchResult DispatchMessageMap(const Message& message) override {
+        if (message.kind != MessageKind::kCommand || message.code != LBN_DBLCLK) return {};
+        ++doubleClicks;
+        return {true, nullptr};
+    }
+
+private:
+    std::function<void(ReaderDialog&)> script;
+};
+
+std::string MsaaName(HWND window) {
+    IAccessible* accessible = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                          IID_IAccessible,
+                                          reinterpret_cast<void**>(&accessible)))) {
+        return "(no accessible object)";
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string result;
+    if (accessible->get_accName(self, &name) == S_OK && name != nullptr) {
+        for (const wchar_t* p = name; *p != 0; ++p) result += static_cast<char>(*p);
+    }
+    SysFreeString(name);
+    accessible->Release();
+    return result;
+}
+
+TEST_F(Win32BackendTest, ControlsAreNamedKeysActOnTheListAndTheFocusStaysOnAnEnabledControl) {
+    ReaderDialog dialog(backend, [&](ReaderDialog& d) {
+        HWND window = static_cast<HWND>(d.GetSafeHwnd());
+        HWND list = GetDlgItem(window, kList);
+        EXPECT_EQ(MsaaName(list), "Items");
+        EXPECT_EQ(MsaaName(GetDlgItem(window, kBar)), "Copied so far");
+        EXPECT_EQ(MsaaName(GetDlgItem(window, kButtonA)), "Start");
+
+        backend.ListInsert(window, kList, -1, "first");
+        backend.ListSetCurSel(window, kList, 0);
+        backend.SetFocus(window, kList);
+        SendMessageA(list, WM_KEYDOWN, VK_DELETE, 0);
+        EXPECT_EQ(d.doubleClicks, 1);
+        SendMessageA(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), -1);
+        EXPECT_EQ(d.doubleClicks, 2);
+        backend.ListSetCurSel(window, kList, -1);
+        SendMessageA(list, WM_KEYDOWN, VK_DELETE, 0);
+        EXPECT_EQ(d.doubleClicks, 2) << "nothing selected, nothing to leave out";
+
+        backend.SetFocus(window, kButtonA);
+        backend.Enable(window, kButtonA, false);
+        EXPECT_EQ(backend.GetFocus(window), kButtonB);
+        backend.Enable(window, kButtonB, false);
+        EXPECT_EQ(backend.GetFocus(window), kList);
+        backend.Enable(window, kButtonB, true);
+        EXPECT_EQ(backend.GetFocus(window), kButtonB) << "the parked focus goes back";
+    });
+    ASSERT_EQ(dialog.DoModal(), IDOK);
 }
 
 }  // namespace
