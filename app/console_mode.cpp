@@ -182,6 +182,7 @@ int ConsoleRun::Start(const Platform& platform, int argc, const char* const* arg
             << std::flush;
         return kExitFailure;
     }
+    if (platform.trustedKeys.empty()) err << res::LoadString(res::kStrConsoleNoKeys) << '\n' << std::flush;
     // Every updater installs without asking, the first one included.
     if (Unattended()) processes.SetEnvironmentVariable(kAutoInstallVariable, "TRUE");
     exitCode = kExitFailure;  // stays so when the dialog never runs (the HTTP layer failed)

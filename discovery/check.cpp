@@ -83,7 +83,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath, trusted.active, &installed};
+                             infoPath, &installed};
     std::string line;
     std::size_t received = 0;
     for (;;) {

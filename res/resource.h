@@ -29,6 +29,7 @@ inline constexpr int kIdVersion = 1011;
 inline constexpr int kIdBetaDirEdit = 1012;
 inline constexpr int kIdBrowse = 1013;
 inline constexpr int kIdReleaseDirLabel = 1014;
+inline constexpr int kIdTrust = 1015;
 
 // The about-box entry of the system menu.
 inline constexpr unsigned kIdmAboutBox = 0x0010;
@@ -92,5 +93,8 @@ inline constexpr int kStrServerIdentity = 160;
 inline constexpr int kStrDownloadIdentity = 161;
 inline constexpr int kStrInfoServerIdentity = 162;
 inline constexpr int kStrTempNotPrivate = 163;
+inline constexpr int kStrTrustsKeys = 164;
+inline constexpr int kStrTrustsNothing = 165;
+inline constexpr int kStrConsoleNoKeys = 166;
 
 }  // namespace fw::res

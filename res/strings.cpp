@@ -103,6 +103,10 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "other users may write to it, or it is not a plain folder. Nothing has been "
           "downloaded. Remove it, or make it a folder that only you can write to, and try "
           "again."},
+    {164, "Trusts update definitions signed by key %s."},
+    {165, "This build checks no signatures: it trusts any update definitions."},
+    {166, "Warning: this build trusts no publisher key and checks no signatures on the update "
+          "definitions."},
 };
 
 }  // namespace
