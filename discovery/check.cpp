@@ -5,6 +5,8 @@
 #include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
+#include "download/transfer.h"
+#include "platform/server_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
@@ -82,6 +84,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     NameSet installed;
     installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
+    const std::string infoServerBefore = infoServer;
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
                              infoPath, &installed};
     std::string line;
@@ -99,6 +102,24 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         if (result.outcome == LineOutcome::kBadFormat) return fail(res::kStrBadFormat);
         if (result.outcome == LineOutcome::kTooNew) {
             return fail(res::kStrNewerDefinitions, result.versionText, res::kAppVersion);
+        }
+    }
+
+    // Definitions that came over TLS keep everything they name on TLS: the update request
+    // carries the install folder, and a signature binds an updater's bytes, not its privacy.
+    std::optional<ServerAddress> from = ParseServerAddress(updateServer);
+    if (from && from->secure) {
+        std::optional<ServerAddress> info = ParseServerAddress(infoServer);
+        if (infoServer != infoServerBefore && !(info && info->secure)) {
+            std::string named = infoServer;
+            infoServer = infoServerBefore;
+            return fail(res::kStrPlainInfoServer, named);
+        }
+        for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
+            UpdaterSource source = SplitSourceUrl(updateEntries[i].sourceUrl);
+            if (source.absolute && !source.secure) {
+                return fail(res::kStrPlainUpdater, updateEntries[i].sourceUrl);
+            }
         }
     }
 

@@ -96,5 +96,7 @@ inline constexpr int kStrTempNotPrivate = 163;
 inline constexpr int kStrTrustsKeys = 164;
 inline constexpr int kStrTrustsNothing = 165;
 inline constexpr int kStrConsoleNoKeys = 166;
+inline constexpr int kStrPlainInfoServer = 167;
+inline constexpr int kStrPlainUpdater = 168;
 
 }  // namespace fw::res

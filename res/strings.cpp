@@ -107,6 +107,11 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
     {165, "This build checks no signatures: it trusts any update definitions."},
     {166, "Warning: this build trusts no publisher key and checks no signatures on the update "
           "definitions."},
+    {167, "The update definitions came over https but name the information server %s without "
+          "https, which would send the list of installed templates in the clear. Nothing can "
+          "be installed from these definitions."},
+    {168, "The update definitions came over https but name the updater %s without https. "
+          "Nothing can be installed from these definitions."},
 };
 
 }  // namespace
