@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows program's console modes under Wine, against a loopback update server: what they
 # print must reach the caller, and their exit codes must be the documented ones.
-#   .ci/console-wine.sh EXE UPDATER SERVER SAMPLE WORKDIR
+#   .ci/console-wine.sh EXE UPDATER SERVER SAMPLE WORKDIR [PUBLISH KEY PASSPHRASE-FILE]
 # EXE: FablewrightUpdate.exe; UPDATER: a Windows program to serve as the updaters (the test
 # updater); SERVER, SAMPLE: the native fablewright-update-server and fablewright-sample.
-# WINEPREFIX must name a prefix that is ready.
+# PUBLISH, KEY, PASSPHRASE-FILE: for a program built with keys, fablewright-publish and the
+# private key the definitions are signed with. WINEPREFIX must name a prefix that is ready.
 set -euo pipefail
 exe=$1 updater=$2 server=$3 sample=$4 work=$5
+publish=${6:-} key=${7:-} passphrase=${8:-}
 
 fail() { echo "console modes under Wine: $*" >&2; exit 1; }
 
@@ -18,10 +20,15 @@ defs="version~4.2"$'\n'
 for name in "Sci Fi:scifi.exe" "Fantasy:fantasy.exe"; do
   cp "$updater" "$work/server/files/${name#*:}"
   sum=$("$sample" --checksum "$work/server/files/${name#*:}")
-  defs+="update~${name%%:*}~files/${name#*:}~$(stat -c %s "$updater")~$sum"$'\n'
+  digest="~sha256:$(sha256sum "$updater" | cut -d' ' -f1)"
+  defs+="update~${name%%:*}~files/${name#*:}~$(stat -c %s "$updater")~$sum$digest"$'\n'
 done
-defs+="update~Horror~files/horror.exe~10~0"$'\n'
+defs+="update~Horror~files/horror.exe~10~0~sha256:$(printf '%064d' 0)"$'\n'
 printf '%s' "$defs" > "$work/server/UpDefs/FablewrightUpdates.txt"
+if [ -n "$publish" ]; then
+  "$publish" sign --key "$key" --passphrase-file "$passphrase" \
+    "$work/server/UpDefs/FablewrightUpdates.txt" >/dev/null
+fi
 
 "$server" --root "$work/server" --port 0 --port-file "$work/port" --log "$work/requests.log" \
   >"$work/server.log" 2>&1 &

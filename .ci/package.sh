@@ -15,8 +15,17 @@ fail() { echo "package: $*" >&2; exit 1; }
 ./scripts/install-deps.sh
 
 step "build and package"
+# A package trusts its publisher's key; this run's package trusts a key made for the run (a
+# release gives the publisher's own). Without one CPack refuses to make the package.
+keys=$build/run-key
+rm -rf "$keys" && mkdir -p "$keys" && chmod 700 "$keys"
+echo "passphrase of run $$" > "$keys/passphrase"
+openssl ecparam -name prime256v1 -genkey -noout |
+  openssl pkcs8 -topk8 -v2 aes-256-cbc -passout "file:$keys/passphrase" -out "$keys/run.key"
+openssl pkey -in "$keys/run.key" -passin "file:$keys/passphrase" -pubout -out "$keys/run.pub"
 # A release build of the program and the tools, hardened as Debian builds its own packages.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_BUILD_TESTS=OFF \
+  -DFW_TRUSTED_KEYS="$keys/run.pub" \
   -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
   -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" >/dev/null
 cmake --build "$build"
@@ -54,7 +63,11 @@ program=/usr/bin/fablewright-update
 [ -x "$program" ] || fail "$program is not installed"
 
 step "the installed program in its console modes"
-"$build/tools/sample-install/fablewright-sample" --out "$work"
+"$build/tools/sample-install/fablewright-sample" --out "$work" --digests
+for defs in "$work"/server/UpDefs/*.txt; do
+  "$build/tools/publish/fablewright-publish" sign --key "$keys/run.key" \
+    --passphrase-file "$keys/passphrase" "$defs" >/dev/null
+done
 "$build/tools/update-server/fablewright-update-server" --root "$work/server" --port 0 \
   --port-file "$work/port" --log "$work/requests.log" >/dev/null 2>&1 &
 server_pid=$!

@@ -52,7 +52,15 @@ wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/
 echo "prefix ready in $((SECONDS - t0)) s"
 
 step "cross build"
-cmake --preset windows >/dev/null
+# The zip trusts a key made for this run (a release gives the publisher's own); without a key
+# CPack refuses to make it. The console modes below are fed definitions signed with it.
+keys=$build/run-key
+rm -rf "$keys" && mkdir -p "$keys" && chmod 700 "$keys"
+echo "passphrase of run $$" > "$keys/passphrase"
+openssl ecparam -name prime256v1 -genkey -noout |
+  openssl pkcs8 -topk8 -v2 aes-256-cbc -passout "file:$keys/passphrase" -out "$keys/run.key"
+openssl pkey -in "$keys/run.key" -passin "file:$keys/passphrase" -pubout -out "$keys/run.pub"
+cmake --preset windows -DFW_TRUSTED_KEYS="$keys/run.pub" >/dev/null
 cmake --build --preset windows
 # The zip for Windows users: the program and a short text.
 (cd "$build" && rm -f FablewrightUpdate-*-windows.zip && cpack -G ZIP >/dev/null)
@@ -141,9 +149,11 @@ x86_64-w64-mingw32-objdump -p "$build/FablewrightUpdate.exe" | sed -n 's/^\tDLL 
 step "console modes under Wine"
 # After the window: a windowed program started without a display would leave Wine's desktop
 # process without one, and the window would never show.
-if [ -n "$server" ] && cmake --build "$native" --target fablewright-sample >/dev/null 2>&1; then
+if [ -n "$server" ] &&
+   cmake --build "$native" --target fablewright-sample fablewright-publish >/dev/null 2>&1; then
   .ci/console-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" "$server" \
-    "$native/tools/sample-install/fablewright-sample" "$build/console"
+    "$native/tools/sample-install/fablewright-sample" "$build/console" \
+    "$native/tools/publish/fablewright-publish" "$keys/run.key" "$keys/passphrase"
 else
   echo "no native update server: the console modes are not tried under Wine"
 fi

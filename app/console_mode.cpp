@@ -252,6 +252,9 @@ int ConsoleRun::Start(const Platform& platform, int argc, const char* const* arg
             return kExitFailure;
         }
     }
+    if (platform.trustedKeys.empty()) {
+        err << res::LoadString(res::kStrConsoleNoKeys) << '\n' << std::flush;
+    }
     // Every updater installs without asking, the first one included.
     if (Unattended()) processes.SetEnvironmentVariable(kAutoInstallVariable, "TRUE");
     exitCode = kExitFailure;  // stays so when the dialog never runs (the HTTP layer failed)

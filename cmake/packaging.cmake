@@ -9,6 +9,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "update downloader for Fablewright templates")
 set(CPACK_PACKAGE_CONTACT "Corvallen Packaging <packages@corvallen.com>")
 set(CPACK_STRIP_FILES ON)
+# Checked when the package is made, not when the build is configured: developers build without
+# keys all the time, a package without them would check nothing on users' machines.
+set(CPACK_FW_TRUSTED_KEYS "${FW_TRUSTED_KEYS}")
+set(CPACK_FW_ALLOW_UNSIGNED_DEFINITIONS "${FW_ALLOW_UNSIGNED_DEFINITIONS}")
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_trust_check.cmake)
 
 if(WIN32)
   # A zip of the program and a short text that says how to use it.

@@ -4,6 +4,11 @@
 set(FW_TRUSTED_KEYS "" CACHE FILEPATH
     "PEM file of the public keys whose signatures the update definitions must carry")
 
+# A package for users must check what it installs: CPack refuses to package a build without
+# trusted keys unless this says, by name, that the package accepts unsigned definitions.
+option(FW_ALLOW_UNSIGNED_DEFINITIONS
+       "Allow packaging a build without trusted keys, which accepts unsigned definitions" OFF)
+
 set(fw_trusted_pem "")
 if(FW_TRUSTED_KEYS)
   if(NOT EXISTS "${FW_TRUSTED_KEYS}")

@@ -8,9 +8,10 @@
 #include "discovery/inventory.h"
 #include "download/progress.h"
 #include "download/transfer.h"
-#include "session/name_set.h"
+#include "platform/server_address.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "session/name_set.h"
 #include "session/update_downloader_dlg.h"
 
 namespace fw {
@@ -120,8 +121,9 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     NameSet installed;
     installed.Reserve(installedSystems.size());
     for (const std::string& name : installedSystems) installed.Insert(name);
+    const std::string infoServerBefore = infoServer;
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath, trusted.active, &installed};
+                             infoPath, &installed};
     std::string line;
     std::size_t received = 0;
     bool anyRecord = false;
@@ -145,6 +147,24 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (auto [first, second] = FindUpdaterNameClash(updateEntries, installed); first) {
         return fail(res::kStrUpdaterNameClash, first->templateName, second->templateName,
                     UpdaterFileName(second->sourceUrl));
+    }
+
+    // Definitions that came over TLS keep everything they name on TLS: the update request
+    // carries the install folder, and a signature binds an updater's bytes, not its privacy.
+    std::optional<ServerAddress> from = ParseServerAddress(updateServer);
+    if (from && from->secure) {
+        std::optional<ServerAddress> info = ParseServerAddress(infoServer);
+        if (infoServer != infoServerBefore && !(info && info->secure)) {
+            std::string named = infoServer;
+            infoServer = infoServerBefore;
+            return fail(res::kStrPlainInfoServer, named);
+        }
+        for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
+            UpdaterSource source = SplitSourceUrl(updateEntries[i].sourceUrl);
+            if (source.absolute && !source.secure) {
+                return fail(res::kStrPlainUpdater, updateEntries[i].sourceUrl);
+            }
+        }
     }
 
     if (sendUpdateRequest) SendUpdateRequest(beta);

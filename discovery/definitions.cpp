@@ -91,7 +91,7 @@ LineResult ApplyDefinitionLine(std::string_view line, DefinitionsTarget& target)
             // A checksum field without a hexadecimal digit gives 0, never an earlier record's.
             entry.expectedChecksum = ParseHex32(checksum);
             std::string digest;
-            if (target.withDigests && tokenizer.NextField(digest)) {
+            if (tokenizer.NextField(digest)) {
                 if (auto parsed = ParseDigestField(digest)) {
                     entry.expectedDigest = std::make_shared<const Sha256Digest>(*parsed);
                 }

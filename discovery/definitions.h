@@ -47,8 +47,6 @@ struct DefinitionsTarget {
     TextList& installedSystems;
     std::string& infoServer;
     std::string& infoPath;
-    // Whether "update" records give their updater's SHA-256 (signed definitions only).
-    bool withDigests = false;
     // When given, holds the same names as installedSystems and answers for it, so that many
     // "equiv" records do not each search the whole list.
     NameSet* installedIndex = nullptr;

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string version, server, path;
     fw::EntryArray entries;
     fw::TextList systems = {"Fablewright"};
-    fw::DefinitionsTarget target{version, entries, systems, server, path, true};
+    fw::DefinitionsTarget target{version, entries, systems, server, path};
     fw::ApplyDefinitionLine(line, target);
     FW_FUZZ_CHECK(entries.GetSize() <= 1);
     if (entries.GetSize() == 1 && entries[0].expectedDigest) {

@@ -29,6 +29,7 @@ inline constexpr int kIdVersion = 1011;
 inline constexpr int kIdBetaDirEdit = 1012;
 inline constexpr int kIdBrowse = 1013;
 inline constexpr int kIdReleaseDirLabel = 1014;
+inline constexpr int kIdTrust = 1015;
 
 // The about-box entry of the system menu.
 inline constexpr unsigned kIdmAboutBox = 0x0010;
@@ -106,5 +107,10 @@ inline constexpr int kStrNotifyOffline = 189;
 inline constexpr int kStrNotifyMetered = 190;
 inline constexpr int kStrNotifySkipped = 191;
 inline constexpr int kStrNotifyUsage = 192;
+inline constexpr int kStrTrustsKeys = 164;
+inline constexpr int kStrTrustsNothing = 165;
+inline constexpr int kStrConsoleNoKeys = 166;
+inline constexpr int kStrPlainInfoServer = 167;
+inline constexpr int kStrPlainUpdater = 168;
 
 }  // namespace fw::res

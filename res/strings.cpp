@@ -103,6 +103,15 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "other users may write to it, or it is not a plain folder. Nothing has been "
           "downloaded. Remove it, or make it a folder that only you can write to, and try "
           "again."},
+    {164, "Trusts update definitions signed by key %s."},
+    {165, "This build checks no signatures: it trusts any update definitions."},
+    {166, "Warning: this build trusts no publisher key and checks no signatures on the update "
+          "definitions."},
+    {167, "The update definitions came over https but name the information server %s without "
+          "https, which would send the list of installed templates in the clear. Nothing can "
+          "be installed from these definitions."},
+    {168, "The update definitions came over https but name the updater %s without https. "
+          "Nothing can be installed from these definitions."},
     {173, "The beta version directory name contains a control character (such as a tab or a "
           "line break).\r\n\r\nChoose a different directory for the beta version."},
     {174, "The beta version directory %s could not be remembered in the settings; another "

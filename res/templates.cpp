@@ -15,6 +15,7 @@ constexpr std::uint32_t kModalStyle = DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS
 constexpr ControlTemplate kAboutControls[] = {
     {kNoControlId, K::kIcon, "", kChild | SS_ICON, {11, 17, 21, 20}, kAppIcon},
     {kIdVersion, K::kStatic, "Version %d.", kChild | SS_LEFT | SS_NOPREFIX, {41, 10, 224, 8}},
+    {kIdTrust, K::kStatic, "", kChild | SS_LEFT | SS_NOPREFIX, {41, 21, 244, 8}},
     {kNoControlId, K::kStatic, "Copyright (C) Corvallen. All rights reserved.",
      kChild | SS_LEFT, {41, 33, 207, 8}},
     {IDOK, K::kPushButton, "OK", kTab | WS_GROUP | BS_DEFPUSHBUTTON, {127, 52, 50, 14}},

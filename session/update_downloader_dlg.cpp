@@ -201,7 +201,7 @@ void CUpdateDownloaderDlg::OnExit() {
 
 void CUpdateDownloaderDlg::OnSysCommand(unsigned command, std::intptr_t param) {
     if ((command & 0xFFF0u) == res::kIdmAboutBox) {
-        CAboutDlg about(backend());
+        CAboutDlg about(backend(), platform.trustedKeys);
         about.DoModal();
         return;
     }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <cstring>
 
 #include "platform/posix/ini_reader.h"
 #include "platform/posix/pe_version_reader.h"
@@ -189,6 +190,29 @@ std::optional<FileStatus> PosixFiles::Stat(const std::string& path) {
 
 bool PosixFiles::CreateDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool CreateOwnerOnlyFile(const std::string& path, std::string_view text, std::string& error) {
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    // The umask may have taken bits away, never added any; make sure of the mode all the same.
+    bool ok = ::fchmod(fd.get(), 0600) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    int saved = errno;
+    if (!fd.Close()) ok = false;
+    if (!ok) {
+        error = "cannot write " + path + ": " + std::strerror(saved ? saved : EIO);
+        ::unlink(path.c_str());
+    }
+    return ok;
 }
 
 PrivateFolder PosixFiles::MakePrivateDirectory(const std::string& path) {

@@ -7,6 +7,10 @@
 
 namespace fw {
 
+// Creates `path` for its owner alone (0600 from the first byte, exclusively, never through a
+// symbolic link) and writes `text` into it; on failure nothing is left and `error` says why.
+bool CreateOwnerOnlyFile(const std::string& path, std::string_view text, std::string& error);
+
 class PosixFiles : public Files {
   public:
     // Executables larger than this are not searched for version information.

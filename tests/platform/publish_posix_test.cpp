@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -122,6 +124,34 @@ TEST_F(PublishTest, ClearErrorsForTheUsualMistakes) {
     Result help = Publish({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("openssl dgst -sha256 -sign"), std::string::npos);
+}
+
+// The private key is its owner's alone from its first byte; a link or a file in its place is
+// an error with a message, never followed or overwritten; the serial never wraps to 0.
+TEST_F(PublishTest, KeysAreOwnerOnlyAndSerialsNeverWrap) {
+    struct stat status {};
+    ASSERT_EQ(::stat(dir.Path("k.key").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    // A dangling link: following it would create the file it names, elsewhere.
+    std::filesystem::create_symlink(dir.Path("planted.txt"), dir.Path("linked.key"));
+    Result linked = Publish({"keygen", "--out", dir.Path("linked"), "--passphrase-file", dir.Path("pass")});
+    EXPECT_EQ(linked.code, 1);
+    EXPECT_NE(linked.err.find("cannot create " + dir.Path("linked.key")), std::string::npos)
+        << linked.err;
+    EXPECT_FALSE(dir.Exists("planted.txt"));
+    Result nested = Publish({"keygen", "--out", dir.Path("in/no/folder/yet/k2"), "--passphrase-file",
+                             dir.Path("pass")});
+    EXPECT_EQ(nested.code, 0) << nested.err;
+    ASSERT_EQ(::stat(dir.Path("in/no/folder/yet/k2.key").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    std::string text = dir.Read("server/UpDefs/FablewrightUpdates.txt");
+    text.replace(text.find("~1\n"), 3, "~18446744073709551615\n");
+    dir.Write("server/UpDefs/FablewrightUpdates.txt", text.substr(0, text.find("signature")));
+    Result top = Sign();
+    EXPECT_EQ(top.code, 1);
+    EXPECT_NE(top.err.find("18446744073709551615, the highest"), std::string::npos) << top.err;
+    EXPECT_EQ(dir.Read("server/UpDefs/FablewrightUpdates.txt").find("~0\n"), std::string::npos);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct ConsoleResult {
     std::string out;
     std::string err;
     std::vector<std::uint32_t> pauses;  // the retry pauses asked for, in milliseconds
+    bool warned = false;                // the warning of a build without keys came first
 };
 
 class ConsoleModeTest : public UpdateScenario {
@@ -107,6 +108,10 @@ protected:
         result.code = host.Run(console, argc, argv.data());
         result.out = out.str();
         result.err = err.str();
+        // This host trusts no key: a run begins with the one warning line that says so.
+        std::string warning = Text(res::kStrConsoleNoKeys) + "\n";
+        result.warned = result.err.starts_with(warning);
+        if (result.warned) result.err.erase(0, warning.size());
         return result;
     }
 
@@ -159,6 +164,7 @@ TEST_F(ConsoleModeTest, QuietCheckReportsByItsExitCode) {
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
+        EXPECT_TRUE(r.warned);
         EXPECT_EQ(RequestsFor("/vrn/sendupdinfo.php"), c.requests);
         EXPECT_FALSE(fs::exists(installFolder + "/temp"));
     }

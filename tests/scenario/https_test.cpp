@@ -68,6 +68,49 @@ TEST_F(HttpsTest, AWholeReleaseUpdateOverTls) {
     EXPECT_EQ(tp.dir.Read("Fablewright/temp/b.exe"), ServedContents("files/b.exe"));
 }
 
+// Definitions fetched over TLS that send the update request or fetch an updater in the clear
+// are refused before anything is sent or fetched.
+TEST_F(HttpsTest, DefinitionsOverTlsNameNothingPlain) {
+    UseTls(*server);
+    UpdateServer plain(serverRoot);
+    ASSERT_TRUE(plain.Start(0));
+    std::string checksum = Serve("files/b.exe", 100, 2);
+    std::string tlsInfo = "info~" + server->HostText() + "~vrn/sendupdinfo.php\n";
+    struct Case {
+        const char* what;
+        std::string definitions;
+        int refusal;  // 0: accepted
+        std::string named;
+    };
+    const Case cases[] = {
+        {"info over http", "info~http://" + plain.HostText() + "~vrn/sendupdinfo.php\n", 167,
+         "http://" + plain.HostText()},
+        {"info without a scheme", "info~" + plain.HostText() + "~x.php\n", 167, plain.HostText()},
+        {"updater over http",
+         tlsInfo + "update~Sci Fi~http://" + plain.HostText() + "/files/b.exe~100~" + checksum + "\n",
+         168, "http://" + plain.HostText() + "/files/b.exe"},
+        {"all over https", tlsInfo + "update~Sci Fi~files/b.exe~100~" + checksum + "\n", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Definitions(c.definitions);
+        tp.ui.messageBoxes.clear();
+        server->ClearRequests();
+        plain.ClearRequests();
+        if (c.refusal) tp.ui.ExpectMessageBox(IDOK, "Error");
+        CheckAndDownload();
+        EXPECT_TRUE(plain.Requests().empty());
+        if (c.refusal) {
+            EXPECT_EQ(finalState, WorkflowState::Checking);
+            ASSERT_EQ(Shown().size(), 1u);
+            EXPECT_EQ(Shown()[0], Format(Text(c.refusal), c.named));
+            EXPECT_EQ(server->Requests().size(), 1u);  // the definitions only
+        } else {
+            EXPECT_EQ(finalState, WorkflowState::Downloaded);
+        }
+    }
+}
+
 TEST_F(HttpsTest, AnHttpsAddressOnAnotherServer) {
     test::TempDir otherRoot;
     UpdateServer other(otherRoot.path());

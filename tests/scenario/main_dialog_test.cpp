@@ -7,11 +7,14 @@
 #include <fstream>
 #include <functional>
 
+#include "app/about_dlg.h"
 #include "app/app.h"
+#include "discovery/signed_definitions.h"
 #include "res/resource.h"
 #include "res/strings.h"
 #include "session/update_downloader_dlg.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/test_signer.h"
 
 namespace fw {
 namespace {
@@ -277,6 +280,18 @@ TEST_F(MainDialogTest, ExitAsksOnlyWhileUpdatesWaitToBeInstalled) {
     }
 }
 
+TEST_F(MainDialogTest, TheAboutBoxNamesEveryTrustedKey) {
+    test::TestSigner a, b;
+    const TrustedKeys keys = {a.PublicKey(), b.PublicKey()};
+    tp.ui.ScriptModal(res::kAboutDialog, [&](HeadlessWindow& about) {
+        EXPECT_EQ(about.Text(res::kIdTrust),
+                  Format(Text(res::kStrTrustsKeys), a.KeyId() + ", " + b.KeyId()));
+        about.Click(IDOK);
+    });
+    CAboutDlg about(tp.ui, keys);
+    about.DoModal();
+}
+
 TEST_F(MainDialogTest, AboutBoxFromTheSystemMenu) {
     tp.RegisterInstallFolder(installFolder);
     int aboutRuns = 0;
@@ -285,6 +300,7 @@ TEST_F(MainDialogTest, AboutBoxFromTheSystemMenu) {
             ++aboutRuns;
             EXPECT_EQ(about.caption, "About Fablewright Update Downloader");
             EXPECT_EQ(about.Text(res::kIdVersion), "Version 3.");
+            EXPECT_EQ(about.Text(res::kIdTrust), Text(res::kStrTrustsNothing));
             about.Click(IDOK);
             EXPECT_TRUE(about.ended);
         });

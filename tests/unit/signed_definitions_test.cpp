@@ -226,18 +226,17 @@ TEST(SignedDefinitionsTest, TheExtendedUpdateRecord) {
     std::string version, server, path;
     EntryArray entries;
     TextList systems;
-    DefinitionsTarget target{version, entries, systems, server, path, true};
+    DefinitionsTarget target{version, entries, systems, server, path};
     std::string digest = "sha256:" + std::string(62, '0') + "0f";
     ApplyDefinitionLine("update~A~a.exe~5~1f~" + digest + "~later", target);
     ApplyDefinitionLine("update~B~b.exe~5~1f~sha256:zz", target);
-    DefinitionsTarget plain{version, entries, systems, server, path};
-    ApplyDefinitionLine("update~C~c.exe~5~1f~" + digest, plain);
+    ApplyDefinitionLine("update~C~c.exe~5~1f", target);
     ASSERT_EQ(entries.GetSize(), 3u);
     ASSERT_TRUE(entries[0].expectedDigest);
     EXPECT_EQ((*entries[0].expectedDigest)[31], 0x0f);
     EXPECT_EQ(entries[0].expectedChecksum, 0x1fu);
     EXPECT_FALSE(entries[1].expectedDigest);
-    EXPECT_FALSE(entries[2].expectedDigest);  // without keys the field is not read at all
+    EXPECT_FALSE(entries[2].expectedDigest);
 }
 
 TEST(SignedDefinitionsTest, EachRefusalOfCheckSignedDefinitions) {

@@ -114,7 +114,7 @@ std::optional<std::string> ReadFile(const std::string& path) {
 }
 
 // Writes through a temporary file and a rename, so a failure never leaves half a file.
-bool WriteFile(const std::string& path, const std::string& text, bool secret = false) {
+bool WriteFile(const std::string& path, const std::string& text) {
     std::string temporary = path + ".tmp";
     std::error_code ec;
     if (fs::path parent = fs::path(path).parent_path(); !parent.empty()) {
@@ -123,10 +123,6 @@ bool WriteFile(const std::string& path, const std::string& text, bool secret = f
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;
-        if (secret) {
-            fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::replace);
-        }
         out << text;
         out.close();
         if (!out) return false;
@@ -249,8 +245,17 @@ int KeyGen(const Options& options, std::ostream& out, std::ostream& err) {
         err << "error: " << error << "\n";
         return 1;
     }
-    if (!WriteFile(privatePath, pair.privatePem, true) || !WriteFile(publicPath, pair.publicPem)) {
-        err << "error: cannot write " << privatePath << " and " << publicPath << "\n";
+    if (fs::path parent = fs::path(privatePath).parent_path(); !parent.empty()) {
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+    }
+    // Owner-only from its first byte: no moment in which another user could open it.
+    if (!CreateOwnerOnlyFile(privatePath, pair.privatePem, error)) {
+        err << "error: " << error << "\n";
+        return 1;
+    }
+    if (!WriteFile(publicPath, pair.publicPem)) {
+        err << "error: cannot write " << publicPath << "\n";
         return 1;
     }
     out << "private key: " << privatePath << " (keep it secret)\n"
@@ -368,6 +373,12 @@ int Sign(const Options& options, std::ostream& out, std::ostream& err) {
             }
         }
         position = end + 1;
+    }
+    if (current && *current == UINT64_MAX && !options.One("--serial")) {
+        err << "error: the serial of " << path << " is " << *current
+            << ", the highest there is; it cannot be raised. Publish the definitions under a "
+               "new file name, or give --serial " << *current << " to sign them again as they are\n";
+        return 1;
     }
     std::uint64_t serial = current ? *current + 1 : 1;
     if (const std::string* given = options.One("--serial")) {
