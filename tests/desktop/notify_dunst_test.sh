@@ -111,6 +111,30 @@ grep -q '"method":"POST"' "$work/requests.log" && fail "the scheduled check sent
 [ "$(grep -c '"GET /UpDefs/FablewrightUpdates.txt' "$work/requests.log")" -eq 1 ] ||
   fail "the definitions were not requested once"
 
+echo "1b. run by systemd: the window gets a unit of its own from the user's service manager"
+# A stand-in for systemd-run that notes how it was asked and starts the command, as a
+# transient unit would.
+mkdir -p "$work/bin"
+cat > "$work/bin/systemd-run" <<FAKE
+#!/bin/sh
+echo "\$@" > "$work/systemd-run.txt"
+while [ "\$1" != "--" ]; do shift; done
+shift
+exec "\$@"
+FAKE
+chmod +x "$work/bin/systemd-run"
+INVOCATION_ID=0123 PATH="$work/bin:$PATH" \
+  "${program[@]}" -quietcheck -notify -scheduled >"$work/out.txt" 2>"$work/err.txt" &
+notifier=$!
+wait_for 20 displayed 1
+dunstctl action 0
+check_ends_with 10
+wait_for 20 has_window
+grep -q -- '^--user --quiet --collect --no-block -- .*fablewright-update -server 127.0.0.1:' \
+  "$work/systemd-run.txt" || fail "systemd-run was asked: $(cat "$work/systemd-run.txt" 2>&1)"
+kill "$(xdotool getwindowpid "$(window)")"
+wait_for 10 no_window
+
 echo "2. Skip this version, from the notification's menu"
 start_check
 wait_for 20 displayed 1
