@@ -103,6 +103,8 @@ public:
     std::int32_t totalBytes = 0;
     std::int32_t transferredBytes = 0;
     RateWindow rateWindow;
+    std::uint32_t remainingShownTick = 0;  // when the time-remaining text last changed
+    static constexpr std::uint32_t kRemainingPeriodMs = 1000;
     std::int32_t stepNumber = 0;
     bool autoInstall = false;
     // The check tells the information server what is installed; a check that no person asked

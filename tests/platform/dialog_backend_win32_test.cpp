@@ -236,11 +236,19 @@ private:
 };
 
 std::string MsaaName(HWND window) {
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    struct ComEnd {
+        bool active;
+        ~ComEnd() {
+            if (active) CoUninitialize();
+        }
+    } comEnd{SUCCEEDED(com)};
     IAccessible* accessible = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
-                                          IID_IAccessible,
-                                          reinterpret_cast<void**>(&accessible)))) {
-        return "(no accessible object)";
+    HRESULT found = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                               __uuidof(IAccessible),
+                                               reinterpret_cast<void**>(&accessible));
+    if (FAILED(found) || accessible == nullptr) {
+        return "(no accessible object: " + std::to_string(static_cast<unsigned long>(found)) + ")";
     }
     VARIANT self;
     VariantInit(&self);
@@ -259,6 +267,10 @@ std::string MsaaName(HWND window) {
 TEST_F(Win32BackendTest, ControlsAreNamedKeysActOnTheListAndTheFocusStaysOnAnEnabledControl) {
     ReaderDialog dialog(backend, [&](ReaderDialog& d) {
         HWND window = static_cast<HWND>(d.GetSafeHwnd());
+        // The focus is the active window's: the dialog shows before its keyboard is tried.
+        ShowWindow(window, SW_SHOW);
+        SetForegroundWindow(window);
+        backend.PumpMessages();
         HWND list = GetDlgItem(window, kList);
         EXPECT_EQ(MsaaName(list), "Items");
         EXPECT_EQ(MsaaName(GetDlgItem(window, kBar)), "Copied so far");

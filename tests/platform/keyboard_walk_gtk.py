@@ -132,22 +132,32 @@ def find(app, role, name=None):
     return None
 
 
-def focused(app):
+def focused_with_states(app):
+    """The focused control and its states, read in one call (the program runs on meanwhile)."""
     for o in objects(app):
         s = states(o)
         if s.contains(Atspi.StateType.FOCUSED) and o.get_role() not in (
                 Atspi.Role.FRAME, Atspi.Role.DIALOG, Atspi.Role.ALERT):
-            return o
-    return None
+            return o, s
+    return None, None
+
+
+def focused(app):
+    return focused_with_states(app)[0]
 
 
 def assert_step(app, step):
     """Something enabled has the focus; every focusable control has a name and a role."""
-    f = focused(app)
+    # A walk of the tree is many calls: the focus may move from a control not yet read to one
+    # already read. A focus really lost stays lost for longer than a few looks.
+    for _ in range(5):
+        f, s = focused_with_states(app)
+        if f is not None and s.contains(Atspi.StateType.ENABLED):
+            break
+        time.sleep(0.02)
     check(f is not None, step + ": nothing has the focus")
     if f is not None:
-        check(states(f).contains(Atspi.StateType.ENABLED) and
-              states(f).contains(Atspi.StateType.SENSITIVE),
+        check(s.contains(Atspi.StateType.ENABLED) and s.contains(Atspi.StateType.SENSITIVE),
               step + ": the focus is on a disabled " + f.get_role_name() + " " + f.get_name())
     for o in objects(app):
         if o.get_role() in INTERACTIVE and states(o).contains(Atspi.StateType.FOCUSABLE):

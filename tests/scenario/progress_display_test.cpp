@@ -106,5 +106,41 @@ TEST_F(ProgressDisplayTest, SizesThatAnnounceNothingOrTooLittleKeepTheBarsInRang
     });
 }
 
+// Estimates that jitter between blocks: the text changes at most once a second and never goes
+// back up by the one second of jitter.
+TEST_F(ProgressDisplayTest, TheEstimateChangesAtMostOnceASecondAndDoesNotFlipBack) {
+    Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+        dlg.totalBytes = 1000000;
+        std::int32_t last = -1;
+        // Each step: the clock, the bytes so far at a rate of 10000 bytes a second (an estimate
+        // of (1000000 - done) / 10000 seconds), and the estimate the text shows afterwards.
+        // `shownDone` is the byte count of the text shown.
+        struct Step {
+            std::uint32_t tick;
+            std::int32_t done;
+            int shown;
+            const char* shownDone;
+        };
+        const Step steps[] = {
+            {0, 870000, 13, "849.6K"},     // the first estimate shows at once
+            {100, 880000, 13, "849.6K"},   // 12, within the second
+            {1100, 870000, 13, "849.6K"},  // 13 again
+            {1200, 880000, 12, "859.4K"},  // a second after the last change
+            {2300, 870000, 12, "859.4K"},  // back up by one: jitter
+            {3400, 860000, 14, "839.8K"},  // up by two: the download really slowed
+        };
+        dlg.rateWindow.AddSample(0, 10000);
+        dlg.rateWindow.AddSample(1000, 10000);
+        for (const Step& s : steps) {
+            SCOPED_TRACE(s.tick);
+            tp.system.tick = s.tick;
+            dlg.transferredBytes = s.done;
+            dlg.UpdateProgressDisplay(0, 100, last);
+            EXPECT_EQ(w.Text(res::kIdTimeRemaining), Text121(0, 0, s.shown, s.shownDone, "976.6K"));
+            EXPECT_EQ(last, s.shown);
+        }
+    });
+}
+
 }  // namespace
 }  // namespace fw
