@@ -186,8 +186,8 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
                              reinterpret_cast<WPARAM>(LoadIconA(nullptr, MAKEINTRESOURCEA(box->icon))),
                              0);
             }
-            // No Tab stop: a screen reader would find it unnamed (Wine's MSAA names an edit
-            // by nothing), as the system's box has none on its text; the wheel scrolls it.
+            // No Tab stop, as the system box's text is none: a screen reader would find it
+            // unnamed (under Wine nothing names an edit). A click still gives it the focus.
             HWND text = Child(dialog, "EDIT", nullptr,
                               WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                               kTextId);
