@@ -83,13 +83,14 @@ void ExposeControls(GtkDialogWindow& w) {
                                         ATK_RELATION_DESCRIPTION_FOR, Accessible(*c));
         }
     }
-    UpdateDescriptions(w);
+    for (auto& c : w.controls) UpdateDescriptions(w, c->id);
 }
 
-void UpdateDescriptions(GtkDialogWindow& w) {
+void UpdateDescriptions(GtkDialogWindow& w, int describerId) {
+    if (describerId == kNoControlId) return;
     for (auto& c : w.controls) {
-        if (c->tmpl->describedBy == kNoControlId) continue;
-        if (GtkControl* describer = w.Find(c->tmpl->describedBy)) {
+        if (c->tmpl->describedBy != describerId) continue;
+        if (GtkControl* describer = w.Find(describerId)) {
             atk_object_set_description(Accessible(*c), ShownText(describer->text).c_str());
         }
     }

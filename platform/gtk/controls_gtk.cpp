@@ -321,7 +321,7 @@ void GtkBackend::SetText(WindowHandle dialog, int id, std::string_view text) {
     } else {
         SetLabelText(*c);
     }
-    UpdateDescriptions(*c->owner);
+    UpdateDescriptions(*c->owner, id);
 }
 
 std::string GtkBackend::GetText(WindowHandle dialog, int id) {

@@ -239,8 +239,8 @@ void TextListClear(GtkTreeModel* model);
 GtkWidget* NewLiveLabel();
 // Names, label and description relations and the dialog role, once the controls exist.
 void ExposeControls(GtkDialogWindow& w);
-// The descriptions that follow the texts of their describing controls.
-void UpdateDescriptions(GtkDialogWindow& w);
+// The descriptions of the controls that control `describerId` describes, after its text changed.
+void UpdateDescriptions(GtkDialogWindow& w, int describerId);
 // The window's description: the texts a screen reader reads when it opens.
 void DescribeWindow(GtkDialogWindow& w);
 

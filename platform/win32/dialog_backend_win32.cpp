@@ -225,6 +225,10 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_CONTEXTMENU:
             return ActOnListItem(*context, reinterpret_cast<HWND>(wParam)) ? TRUE : FALSE;
         case WM_TIMER:
+            if (wParam == Win32Backend::kBarTimer) {
+                context->backend->ShowDueBars(window);
+                return TRUE;
+            }
             context->dialog->HandleMessage(
                 Message{MessageKind::kTimer, static_cast<int>(wParam), 0, 0});
             return TRUE;
@@ -485,8 +489,8 @@ void Win32Backend::WindowDestroyed(WindowHandle dialog) {
         it = controls.erase(it);
     }
     tooltips.erase(dialog);  // destroyed with the dialog, which owns it
-    progressPositions.erase(progressPositions.lower_bound(std::make_pair(dialog, INT_MIN)),
-                            progressPositions.upper_bound(std::make_pair(dialog, INT_MAX)));
+    bars.erase(bars.lower_bound(std::make_pair(dialog, INT_MIN)),
+               bars.upper_bound(std::make_pair(dialog, INT_MAX)));
     // The controls that used these fonts are gone.
     for (auto it = fonts.lower_bound(std::make_pair(dialog, INT_MIN));
          it != fonts.end() && it->first.first == dialog;) {
@@ -688,24 +692,75 @@ int Win32Backend::ListSetCurSel(WindowHandle dialog, int id, int index) {
 }
 
 void Win32Backend::ProgressSetRange(WindowHandle dialog, int id, int low, int high) {
+    // A position not shown yet is moved into the new range as the control moves its own.
+    auto known = bars.find(std::make_pair(dialog, id));
+    if (known != bars.end() && known->second.pending) {
+        Send(Child(dialog, id), PBM_SETPOS, static_cast<WPARAM>(known->second.pos));
+    }
     // PBM_SETRANGE carries two 16-bit limits.
     auto word = [](int v) { return static_cast<WORD>(static_cast<unsigned>(v) & 0xFFFFu); };
     Send(Child(dialog, id), PBM_SETRANGE, 0, MAKELPARAM(word(low), word(high)));
-    progressPositions.erase(std::make_pair(dialog, id));  // the range may have moved the bar
+    if (known != bars.end()) bars.erase(known);  // read afresh from the control when next set
 }
 
 int Win32Backend::ProgressSetPos(WindowHandle dialog, int id, int pos) {
-    // A download sets both bars after every block, nearly always to where they are; under Wine
-    // each message costs a few microseconds, as much as the block's own work.
-    auto key = std::make_pair(dialog, id);
-    auto known = progressPositions.find(key);
-    if (known != progressPositions.end() && known->second == pos) return pos;
-    int previous = ToInt(Send(Child(dialog, id), PBM_SETPOS, static_cast<WPARAM>(pos)));
-    if (IsLive(dialog)) {
-        // What the bar holds after clamping to its range.
-        progressPositions[key] = ToInt(Send(Child(dialog, id), PBM_GETPOS));
+    WindowHandle control = Child(dialog, id);
+    if (control == nullptr || !IsLive(dialog)) {
+        return ToInt(Send(control, PBM_SETPOS, static_cast<WPARAM>(pos)));
+    }
+    auto [known, added] = bars.try_emplace(std::make_pair(dialog, id));
+    PacedBar& bar = known->second;
+    if (added) {
+        PBRANGE range{};
+        Send(control, PBM_GETRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        bar.low = std::min(range.iLow, range.iHigh);
+        bar.high = std::max(range.iLow, range.iHigh);
+        bar.pos = bar.shown = ToInt(Send(control, PBM_GETPOS));
+    }
+    int previous = bar.pos;
+    bar.pos = std::clamp(pos, bar.low, bar.high);
+    auto now = std::chrono::steady_clock::now();
+    if (bar.pos == bar.shown) {
+        bar.pending = false;
+    } else if (now - bar.shownAt >= kBarPeriod || bar.pos == bar.low || bar.pos == bar.high) {
+        // A file's start and end show at once.
+        ShowBar(dialog, id, bar);
+    } else if (!bar.pending) {
+        bar.pending = true;
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(bar.shownAt + kBarPeriod - now);
+        ::SetTimer(Hwnd(dialog), kBarTimer, static_cast<UINT>(std::max<long long>(wait.count(), 1)),
+                   nullptr);
     }
     return previous;
+}
+
+void Win32Backend::ShowBar(WindowHandle dialog, int id, PacedBar& bar) {
+    Send(Child(dialog, id), PBM_SETPOS, static_cast<WPARAM>(bar.pos));
+    bar.shown = bar.pos;
+    bar.shownAt = std::chrono::steady_clock::now();
+    bar.pending = false;
+}
+
+void Win32Backend::ShowDueBars(WindowHandle dialog) {
+    auto now = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (auto it = bars.lower_bound(std::make_pair(dialog, INT_MIN));
+         it != bars.end() && it->first.first == dialog; ++it) {
+        PacedBar& bar = it->second;
+        if (!bar.pending) continue;
+        if (now - bar.shownAt >= kBarPeriod) {
+            ShowBar(dialog, it->first.second, bar);
+        } else if (!next || bar.shownAt + kBarPeriod < *next) {
+            next = bar.shownAt + kBarPeriod;
+        }
+    }
+    if (!next) {
+        ::KillTimer(Hwnd(dialog), kBarTimer);
+        return;
+    }
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
+    ::SetTimer(Hwnd(dialog), kBarTimer, static_cast<UINT>(std::max<long long>(wait.count(), 1)),
+               nullptr);
 }
 
 void Win32Backend::EditSetLimit(WindowHandle dialog, int id, int maxChars) {

@@ -83,8 +83,26 @@ public:
     // The text of the item under the mouse in `list` when the list box cuts it off, else empty;
     // valid until the next call.
     const std::string& ListTipText(WindowHandle list);
+    // The dialog's bar timer: shows the positions whose pace allows it, and waits again for
+    // the others.
+    void ShowDueBars(WindowHandle dialog);
+    // Not one of the dialog's own timers (those have small ids).
+    static constexpr unsigned kBarTimer = 0xFB0BA12u;
 
 private:
+    // What a bar shows changes at most this often (each change is a value event for a screen
+    // reader); the position the dialog set is kept and answered at once.
+    struct PacedBar {
+        int pos = 0;    // as set, within the range
+        int shown = 0;  // what the control has
+        int low = 0;
+        int high = 0;
+        std::chrono::steady_clock::time_point shownAt{};
+        bool pending = false;
+    };
+    static constexpr std::chrono::milliseconds kBarPeriod{250};
+    void ShowBar(WindowHandle dialog, int id, PacedBar& bar);
+
     static constexpr std::chrono::milliseconds kPumpInterval{5};
     static constexpr int kMaxRepaints = 64;
     // Text is never shrunk below this height in pixels to make it fit.
@@ -108,7 +126,7 @@ private:
     std::map<std::pair<WindowHandle, int>, WindowHandle> controls;  // of the live dialogs
     std::map<std::pair<WindowHandle, int>, WindowHandle> fonts;     // (dialog, percent), owned
     std::map<WindowHandle, WindowHandle> tooltips;                   // per dialog, which owns it
-    std::map<std::pair<WindowHandle, int>, int> progressPositions;  // as last set, per bar
+    std::map<std::pair<WindowHandle, int>, PacedBar> bars;  // of the live dialogs
     std::set<WindowHandle> tippedLists;
     std::string tipText;
     std::chrono::steady_clock::time_point lastPumpEnd{};  // of the last whole pass

@@ -186,9 +186,10 @@ INT_PTR CALLBACK BoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
                              reinterpret_cast<WPARAM>(LoadIconA(nullptr, MAKEINTRESOURCEA(box->icon))),
                              0);
             }
+            // No Tab stop, as the system box's text is none: a screen reader would find it
+            // unnamed (under Wine nothing names an edit). A click still gives it the focus.
             HWND text = Child(dialog, "EDIT", nullptr,
-                              WS_BORDER | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
-                                  ES_AUTOVSCROLL,
+                              WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                               kTextId);
             SendMessageA(text, EM_SETLIMITTEXT, 0, 0);
             for (std::size_t i = 0; i < box->buttons.size(); ++i) {

@@ -16,6 +16,7 @@
 #include "platform/win32/dialog_backend_win32.h"
 #include "platform/win32/windows_win32.h"
 
+#include <commctrl.h>
 #include <oleacc.h>
 
 namespace fw {
@@ -134,7 +135,10 @@ struct BoxSeen {
     bool found = false;
     RECT rect{};
     std::string text;
+    std::vector<std::string> unnamedTabStops;  // class names
 };
+
+std::string MsaaName(HWND window);
 
 BoxSeen AnswerBox(const char* caption, const std::vector<std::pair<UINT, WPARAM>>& answers) {
     BoxSeen seen;
@@ -153,6 +157,15 @@ BoxSeen AnswerBox(const char* caption, const std::vector<std::pair<UINT, WPARAM>
     GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
     for (char c : text) {
         if (c != '\r' && c != '\0') seen.text += c;
+    }
+    // A screen reader names what the Tab key reaches.
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(c, GWL_STYLE) & WS_TABSTOP) == 0 || !IsWindowVisible(c)) continue;
+        if (MsaaName(c).empty()) {
+            char name[32] = {};
+            GetClassNameA(c, name, sizeof(name));
+            seen.unnamedTabStops.emplace_back(name);
+        }
     }
     for (auto [message, wParam] : answers) {
         HWND target = message == BM_CLICK ? GetDlgItem(box, static_cast<int>(wParam)) : box;
@@ -191,6 +204,8 @@ TEST_F(Win32BackendTest, LongMessagesStayWholeAndWithinTheScreen) {
             EXPECT_LE(seen.rect.bottom, GetSystemMetrics(SM_CYSCREEN));
             EXPECT_EQ(seen.text.size(), text.size());
             EXPECT_TRUE(seen.text == text) << c.type;
+            EXPECT_TRUE(seen.unnamedTabStops.empty())
+                << c.type << ": unnamed " << seen.unnamedTabStops.front();
         }
     });
 }
@@ -294,6 +309,149 @@ TEST_F(Win32BackendTest, ControlsAreNamedKeysActOnTheListAndTheFocusStaysOnAnEna
         EXPECT_EQ(backend.GetFocus(window), kList);
         backend.Enable(window, kButtonB, true);
         EXPECT_EQ(backend.GetFocus(window), kButtonB) << "the parked focus goes back";
+    });
+    ASSERT_EQ(dialog.DoModal(), IDOK);
+}
+
+// What a screen reader hears of one dialog: the WinEvents of its windows, in order. The
+// out-of-context hook calls back while the thread takes messages; the record hangs on the
+// dialog window as a property.
+struct HeardEvent {
+    DWORD event;
+    HWND window;
+};
+constexpr char kHeardProperty[] = "fw.test.heard";
+
+void CALLBACK Hear(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD,
+                   DWORD) {
+    if (window == nullptr || object != OBJID_CLIENT || child != CHILDID_SELF) return;
+    HWND root = GetAncestor(window, GA_ROOT);
+    auto* heard = root != nullptr ? static_cast<std::vector<HeardEvent>*>(GetPropA(root, kHeardProperty))
+                                  : nullptr;
+    if (heard != nullptr) heard->push_back({event, window});
+}
+
+// Takes the thread's messages (and so its timers and queued events) for `time`.
+void TakeMessages(std::chrono::milliseconds time) {
+    auto end = std::chrono::steady_clock::now() + time;
+    MSG message{};
+    while (std::chrono::steady_clock::now() < end) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+class Listener {
+public:
+    Listener(HWND dialog, DWORD first, DWORD last) : dialog(dialog) {
+        SetPropA(dialog, kHeardProperty, &heard);
+        hook = SetWinEventHook(first, last, nullptr, Hear, GetCurrentProcessId(), 0,
+                               WINEVENT_OUTOFCONTEXT);
+    }
+    ~Listener() {
+        if (hook != nullptr) UnhookWinEvent(hook);
+        RemovePropA(dialog, kHeardProperty);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    bool Hooked() const { return hook != nullptr; }
+    int Count(DWORD event, HWND window) const {
+        int n = 0;
+        for (const HeardEvent& e : heard) n += e.event == event && e.window == window ? 1 : 0;
+        return n;
+    }
+
+private:
+    HWND dialog;
+    HWINEVENTHOOK hook = nullptr;
+    std::vector<HeardEvent> heard;
+};
+
+// Each change of what a bar shows is a value event on Windows (Wine's bar raises none, so the
+// changes are counted at the control).
+LRESULT CALLBACK CountShownChanges(HWND bar, UINT message, WPARAM wParam, LPARAM lParam,
+                                   UINT_PTR, DWORD_PTR changes) {
+    LRESULT before = DefSubclassProc(bar, PBM_GETPOS, 0, 0);
+    LRESULT result = DefSubclassProc(bar, message, wParam, lParam);
+    if (DefSubclassProc(bar, PBM_GETPOS, 0, 0) != before) ++*reinterpret_cast<int*>(changes);
+    return result;
+}
+
+// A download sets the bars after every block; a screen reader hears a bar's value a few times a
+// second, and the last value once the pace allows, while the dialog reads back what it set.
+TEST_F(Win32BackendTest, BarValuesChangeAFewTimesASecondAndTheLastOneShows) {
+    Run([&](ScriptedDialog& d) {
+        HWND window = static_cast<HWND>(d.GetSafeHwnd());
+        HWND bar = GetDlgItem(window, kBar);
+        backend.ProgressSetRange(window, kBar, 0, 100);
+        int changes = 0;
+        ASSERT_TRUE(SetWindowSubclass(bar, CountShownChanges, 1,
+                                      reinterpret_cast<DWORD_PTR>(&changes)));
+        auto start = std::chrono::steady_clock::now();
+        auto elapsed = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+        };
+        int last = 0;
+        while (elapsed() < std::chrono::milliseconds(1000)) {
+            int pos = 1 + static_cast<int>(elapsed().count()) / 12;  // 1 to 84, never the end
+            EXPECT_EQ(backend.ProgressSetPos(window, kBar, pos), last) << "as set, at once";
+            last = pos;
+            backend.PumpMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        long long runMs = elapsed().count();
+        EXPECT_LE(changes, runMs / 250 + 2) << "in " << runMs << " ms";
+        TakeMessages(std::chrono::milliseconds(400));
+        EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), last) << "the last value shows";
+
+        // The end of a file and the start of the next show at once.
+        for (int pos : {100, 0}) {
+            backend.ProgressSetPos(window, kBar, pos);
+            EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), pos);
+        }
+        RemoveWindowSubclass(bar, CountShownChanges, 1);
+    });
+}
+
+// A live text's change is announced; a plain text's is not.
+constexpr int kLiveText = 120;
+constexpr int kPlainText = 121;
+constexpr ControlTemplate kLiveControls[] = {
+    {kLiveText, ControlKind::kStatic, "", WS_CHILD | WS_VISIBLE | SS_LEFT, {7, 7, 150, 17}, 0,
+     kNoControlId, true},
+    {kPlainText, ControlKind::kStatic, "", WS_CHILD | WS_VISIBLE | SS_LEFT, {7, 30, 150, 17}},
+};
+constexpr DialogTemplate kLiveTemplate{902, "Live test", DS_MODALFRAME | WS_POPUP | WS_CAPTION, 0,
+                                       {0, 0, 170, 60}, "MS Sans Serif", 8, kLiveControls};
+
+class LiveDialog : public CDialog {
+public:
+    LiveDialog(Win32Backend& backend, std::function<void(LiveDialog&)> script)
+        : CDialog(backend, kLiveTemplate), script(std::move(script)) {}
+    bool OnInitDialog() override {
+        CDialog::OnInitDialog();
+        script(*this);
+        EndDialog(IDOK);
+        return true;
+    }
+
+private:
+    std::function<void(LiveDialog&)> script;
+};
+
+TEST_F(Win32BackendTest, ChangesOfLiveTextsAreAnnounced) {
+    constexpr DWORD kLiveRegionChanged = 0x8019;
+    LiveDialog dialog(backend, [&](LiveDialog& d) {
+        HWND window = static_cast<HWND>(d.GetSafeHwnd());
+        ShowWindow(window, SW_SHOW);
+        Listener listener(window, kLiveRegionChanged, kLiveRegionChanged);
+        ASSERT_TRUE(listener.Hooked());
+        backend.SetText(window, kLiveText, "Step 2: choose");
+        backend.SetText(window, kPlainText, "Time remaining");
+        TakeMessages(std::chrono::milliseconds(200));
+        EXPECT_EQ(listener.Count(kLiveRegionChanged, GetDlgItem(window, kLiveText)), 1);
+        EXPECT_EQ(listener.Count(kLiveRegionChanged, GetDlgItem(window, kPlainText)), 0);
     });
     ASSERT_EQ(dialog.DoModal(), IDOK);
 }

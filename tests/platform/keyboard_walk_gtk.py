@@ -280,6 +280,8 @@ def walk_through(app_proc):
     wait_for("the list", lambda: rows(table) > 0)
     wait_for("Download to have the focus", lambda: name_of(focused(app)) == "Download")
     assert_step(app, "checked")
+    check("Step 2" in table.get_description(), "the list's description did not follow the "
+          "instructions: " + repr(table.get_description()))
 
     # Delete leaves the selected template out, as a double click does.
     key("alt+a")
