@@ -11,7 +11,8 @@
 //
 //   fw-large-definitions-gtk [--lines N] [--served-by HOST DIR] [--download] [--short]
 //
-// --short writes the shortest records that still name an installed template.
+// --short writes the shortest records that name an installed template and a served updater
+// ("update~B~b~100~<checksum>"), so that the most records fit in the 16 MiB limit.
 //
 // --lines defaults to 500000. With --served-by, the definitions are written under DIR (the root
 // of a fablewright-update-server listening at HOST) instead of being served from this process,
@@ -121,18 +122,19 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     PosixFiles files;
     {
         std::string checksum = "1";
+        const std::string updater = shortRecords ? "b" : "files/b.exe";
         if (download) {
             fs::create_directories(served + "/files");
-            std::ofstream(served + "/files/b.exe", std::ios::binary) << std::string(100, 'b');
+            std::ofstream(served + "/" + updater, std::ios::binary) << std::string(100, 'b');
             std::uint32_t sum = 0;
-            if (!FileChecksum(files, served + "/files/b.exe", sum)) return 1;
+            if (!FileChecksum(files, served + "/" + updater, sum)) return 1;
             char hex[16];
             std::snprintf(hex, sizeof hex, "%x", sum);
             checksum = hex;
         }
         std::ofstream out(served + "/UpDefs/FablewrightUpdates.txt", std::ios::binary);
         out << "version~4\n";
-        const std::string record = shortRecords ? "update~B~files/b.exe~100~" + checksum + "\n"
+        const std::string record = shortRecords ? "update~B~b~100~" + checksum + "\n"
                                                 : "update~Bench~files/b.exe~100~" + checksum + "\n";
         for (long i = 0; i < lines; ++i) out << record;
         std::ofstream gsi(root + "/install/Bench.gsi", std::ios::binary);
