@@ -27,7 +27,9 @@ constexpr std::size_t kMaxBetaDirChars = 255;
 std::string DescribeExitCode(std::uint32_t code) {
     std::string text = "exit code " + std::to_string(code);
 #ifndef _WIN32
-    if (code > 128 && code < 128 + 65) text += " (as a shell reports signal " + std::to_string(code - 128) + ")";
+    if (code > 128 && code < 128 + 65) {
+        text += " (as a shell reports signal " + std::to_string(code - 128) + ")";
+    }
 #endif
     return text;
 }

@@ -5,7 +5,14 @@
 // have nothing left to do (a lowest-priority idle call runs), and reports the peak resident
 // size of the process.
 //
-//   fw-large-definitions-gtk [--lines N] [--served-by HOST DIR]
+// With --download the updater is on the server, so that Download fetches it once and checks it
+// again for every later record: the bench then times the whole Download, the longest the
+// window went without answering its timer meanwhile, and the peak resident size after it.
+//
+//   fw-large-definitions-gtk [--lines N] [--served-by HOST DIR] [--download] [--short]
+//
+// --short writes the shortest records that name an installed template and a served updater
+// ("update~B~b~100~<checksum>"), so that the most records fit in the 16 MiB limit.
 //
 // --lines defaults to 500000. With --served-by, the definitions are written under DIR (the root
 // of a fablewright-update-server listening at HOST) instead of being served from this process,
@@ -13,6 +20,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +33,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "download/checksum.h"
 #include "platform/curl/http_client_curl.h"
 #include "platform/gtk/dialog_backend_gtk.h"
 #include "platform/gtk/system_gtk.h"
@@ -97,7 +106,8 @@ struct Settled {
     }
 };
 
-int Run(long lines, const std::string& externalHost, const std::string& externalRoot) {
+int Run(long lines, const std::string& externalHost, const std::string& externalRoot,
+        bool download, bool shortRecords) {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0' || !GtkBackend::InitToolkit(nullptr, nullptr)) {
         std::fputs("fw-large-definitions-gtk: no X display; run it under xvfb-run\n", stderr);
@@ -109,16 +119,29 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     std::string served = externalRoot.empty() ? root + "/server" : externalRoot;
     fs::create_directories(served + "/UpDefs");
     fs::create_directories(root + "/install");
+    PosixFiles files;
     {
+        std::string checksum = "1";
+        const std::string updater = shortRecords ? "b" : "files/b.exe";
+        if (download) {
+            fs::create_directories(served + "/files");
+            std::ofstream(served + "/" + updater, std::ios::binary) << std::string(100, 'b');
+            std::uint32_t sum = 0;
+            if (!FileChecksum(files, served + "/" + updater, sum)) return 1;
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%x", sum);
+            checksum = hex;
+        }
         std::ofstream out(served + "/UpDefs/FablewrightUpdates.txt", std::ios::binary);
         out << "version~4\n";
-        for (long i = 0; i < lines; ++i) out << "update~Bench~files/b.exe~100~1\n";
+        const std::string record = shortRecords ? "update~B~b~100~" + checksum + "\n"
+                                                : "update~Bench~files/b.exe~100~" + checksum + "\n";
+        for (long i = 0; i < lines; ++i) out << record;
         std::ofstream gsi(root + "/install/Bench.gsi", std::ios::binary);
-        gsi << "[Configuration]\r\nGameSystem=Bench\r\n";
+        gsi << "[Configuration]\r\nGameSystem=" << (shortRecords ? "B" : "Bench") << "\r\n";
     }
     std::uintmax_t definitionsBytes = fs::file_size(served + "/UpDefs/FablewrightUpdates.txt");
     CurlHttpClient http;
-    PosixFiles files;
     PosixProcesses processes;
     GtkSystem system;
     PosixRegistry registry(root + "/registry.reg");
@@ -144,8 +167,13 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     Clock::time_point checkStart{}, checkEnd{}, pruneStart{}, pruneEnd{};
     double checkSettle = 0, pruneSettle = 0;
     long rows = 0, checkKiB = 0;
+    Clock::time_point lastDrive = Clock::now();
+    Clock::duration longestGap{};
     dlg.onDrive = [&] {
         WindowHandle w = dlg.GetSafeHwnd();
+        Clock::time_point now = Clock::now();
+        if (step == Step::kPruning) longestGap = std::max(longestGap, now - lastDrive);
+        lastDrive = now;
         switch (step) {
             case Step::kShown:
                 if (!gtk.IsShown(w)) return;
@@ -167,7 +195,9 @@ int Run(long lines, const std::string& externalHost, const std::string& external
                 step = Step::kPruning;
                 return;
             case Step::kPruning:
-                if (!gtk.ActiveMessageBox()) return;
+                if (download ? !gtk.IsEnabled(w, res::kIdInstall) : !gtk.ActiveMessageBox()) {
+                    return;
+                }
                 pruneEnd = Clock::now();
                 step = Step::kAnswered;
                 return;
@@ -195,8 +225,10 @@ int Run(long lines, const std::string& externalHost, const std::string& external
     std::printf("  check (click to list filled)            %8.3f s\n",
                 Seconds(checkEnd - checkStart));
     std::printf("  window idle after the check             %8.3f s later\n", checkSettle);
-    std::printf("  prune (Download click to first request) %8.3f s\n",
+    std::printf(download ? "  download (click to Install enabled)     %8.3f s\n"
+                         : "  prune (Download click to first request) %8.3f s\n",
                 Seconds(pruneEnd - pruneStart));
+    std::printf("  longest the window did not answer       %8.3f s\n", Seconds(longestGap));
     std::printf("  window idle after the first answer      %8.3f s later\n", pruneSettle);
     std::printf(
         "  peak resident: before the window %.1f MiB, after the check %.1f MiB, "
@@ -213,6 +245,8 @@ int main(int argc, char** argv) {
     long lines = 500000;
     std::string host;
     std::string root;
+    bool download = false;
+    bool shortRecords = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view flag = argv[i];
         if (flag == "--lines" && i + 1 < argc) {
@@ -220,13 +254,19 @@ int main(int argc, char** argv) {
         } else if (flag == "--served-by" && i + 2 < argc) {
             host = argv[++i];
             root = argv[++i];
+        } else if (flag == "--download") {
+            download = true;
+        } else if (flag == "--short") {
+            shortRecords = true;
         } else {
             lines = 0;
         }
     }
     if (lines <= 0) {
-        std::fputs("usage: fw-large-definitions-gtk [--lines N] [--served-by HOST DIR]\n", stderr);
+        std::fputs("usage: fw-large-definitions-gtk [--lines N] [--served-by HOST DIR] "
+                   "[--download] [--short]\n",
+                   stderr);
         return 2;
     }
-    return fw::bench::Run(lines, host, root);
+    return fw::bench::Run(lines, host, root, download, shortRecords);
 }

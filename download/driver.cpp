@@ -1,4 +1,6 @@
 #include <optional>
+#include <string>
+#include <unordered_set>
 
 #include "download/transfer.h"
 #include "platform/path.h"
@@ -8,6 +10,13 @@
 #include "session/update_downloader_dlg.h"
 
 namespace fw {
+namespace {
+
+// Records that expect the same file find it already there, and checking it again is quick; with
+// hundreds of thousands of them the window is still asked to answer this often.
+constexpr std::uint32_t kPumpIntervalMs = 50;
+
+}  // namespace
 
 void CUpdateDownloaderDlg::OnOK() { RunDownloads(); }
 
@@ -42,7 +51,20 @@ void CUpdateDownloaderDlg::RunDownloads() {
     rateWindow.Reset();
 
     bool complete = true;
+    cancelRequested = 0;
+    std::uint32_t lastPump = platform.system.GetTickCount();
+    // Each file once, however many records expect it.
+    std::unordered_set<std::string> listedFiles;
     for (std::size_t i = 0; i < updateEntries.GetSize() && complete; ++i) {
+        if (std::uint32_t now = platform.system.GetTickCount(); now - lastPump >= kPumpIntervalMs) {
+            lastPump = now;
+            platform.ui.PumpMessages();
+            // Escape, and Yes to the question: no download runs to cancel, so stop here.
+            if (cancelRequested != 0) {
+                complete = false;
+                break;
+            }
+        }
         UpdateEntry& entry = updateEntries[i];
         entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
         while (!TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
@@ -55,7 +77,9 @@ void CUpdateDownloaderDlg::RunDownloads() {
                 break;
             }
         }
-        if (complete) downloadedFiles.push_back(entry.localPath);
+        if (complete && listedFiles.insert(entry.localPath).second) {
+            downloadedFiles.push_back(entry.localPath);
+        }
     }
 
     if (complete) {

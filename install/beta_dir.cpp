@@ -1,5 +1,6 @@
 #include "install/beta_dir.h"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -104,8 +105,9 @@ bool CUpdateDownloaderDlg::SelectBetaInstallDir() {
         if (HasControlCharacter(betaDir)) {
             problem = res::kStrBetaControlChar;
         } else {
-            // The folder the text means, wherever the program happens to run from; the text
-            // as typed stays in the dialog and its messages.
+            // The folder the text means: checked in full, and remembered in full when it was
+            // typed relative to wherever the program happened to run from. The text as typed
+            // stays in the dialog and its messages.
             std::string full = platform.files.FullPath(betaDir);
             if (full.empty()) full = betaDir;
             if (platform.files.SameFolder(full, InstallFolder())) {
@@ -115,7 +117,7 @@ bool CUpdateDownloaderDlg::SelectBetaInstallDir() {
             } else if (!status->isDirectory) {
                 problem = res::kStrBetaNotDir;
             }
-            if (problem == 0) betaDir = full;
+            if (problem == 0 && !std::filesystem::path(betaDir).is_absolute()) betaDir = full;
         }
 
         if (problem == 0) {

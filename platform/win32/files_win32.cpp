@@ -158,7 +158,7 @@ private:
 };
 
 // GetPrivateProfileStringA looks a relative name up in the Windows folder, not the current one.
-std::string FullPath(const std::string& path) {
+std::string ProfileFullPath(const std::string& path) {
     DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::string full(needed, '\0');
@@ -206,7 +206,7 @@ std::string Win32Files::GetProfileString(const std::string& path, std::string_vi
     DWORD size = static_cast<DWORD>(std::min<std::size_t>(bufferSize, 1u << 24));
     std::string buffer(size, '\0');
     DWORD length = GetPrivateProfileStringA(s.c_str(), k.c_str(), d.c_str(), buffer.data(), size,
-                                            FullPath(path).c_str());
+                                            ProfileFullPath(path).c_str());
     buffer.resize(std::min<DWORD>(length, size - 1));
     return buffer;
 }

@@ -621,8 +621,8 @@ std::unique_ptr<HttpSession> Win32HttpClient::OpenSession(std::string_view userA
     SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutSeconds);
     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, kStallTimeoutSeconds);
     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, kStallTimeoutSeconds);
-    return FollowRedirects(
-        std::make_unique<Win32HttpSession>(std::make_shared<InternetHandle>(handle, nullptr), floor));
+    return FollowRedirects(std::make_unique<Win32HttpSession>(
+        std::make_shared<InternetHandle>(handle, nullptr), floor));
 }
 
 }  // namespace fw

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "platform/wildcard.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/windows_win32.h"
 #include "tests/support/pe_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -15,6 +19,44 @@ namespace {
 
 std::string Native(const std::string& path) {
     return std::filesystem::path(path).make_preferred().string();
+}
+
+// Folders compared as the file system sees them: separators, dot names, a separator at the end,
+// letter case and short names all reach the same folder; a folder not made yet is compared by
+// its existing parent and its name.
+TEST(Win32FilesTest, SameFolderAsTheFileSystemSeesIt) {
+    test::TempDir dir;
+    const std::string release = Native(dir.Path("Release Folder"));
+    std::filesystem::create_directories(release);
+    std::filesystem::create_directories(dir.Path("Other"));
+    std::string upper = release;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    char shortName[MAX_PATH] = {};
+    DWORD shortLength = GetShortPathNameA(release.c_str(), shortName, MAX_PATH);
+    struct Case {
+        std::string a;
+        std::string b;
+        bool same;
+    };
+    std::vector<Case> cases = {
+        {release, release + "\\", true},
+        {release, dir.Path("Release Folder"), true},  // "/" separators
+        {release, release + "\\..\\Release Folder", true},
+        {release, release + "\\.", true},
+        {release, upper, true},
+        {release + "\\New", upper + "\\NEW\\", true},  // not made yet
+        {release, Native(dir.Path("Other")), false},
+        {release + "\\New", release + "\\Newer", false},
+        {release, release + " Beta", false},
+    };
+    if (shortLength > 0 && shortLength < MAX_PATH) cases.push_back({release, shortName, true});
+    Win32Files files;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.a + " | " + c.b);
+        EXPECT_EQ(files.SameFolder(c.a, c.b), c.same);
+        EXPECT_EQ(files.SameFolder(c.b, c.a), c.same);
+    }
+    EXPECT_EQ(files.FullPath(release + "\\.\\x\\..\\"), release);
 }
 
 TEST(Win32FilesTest, FindFilesMatchesThePatternWithoutRegardToCase) {

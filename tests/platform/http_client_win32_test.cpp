@@ -161,6 +161,41 @@ protected:
     std::unique_ptr<HttpConnection> connection;
 };
 
+// A server that trickles is given up once a window of waiting (1 s here) brings fewer than
+// 1,024 bytes; one above the floor is read to its end.
+TEST_F(Win32HttpOwnServerTest, ARequestThatDeliversTooLittleIsGivenUp) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        const char* what;
+        std::uint64_t bytesPerSecond;
+        bool whole;
+    };
+    const Case cases[] = {{"100 bytes a second", 100, false}, {"2 KiB a second", 2048, true}};
+    dir.Write("files/slow.bin", std::string(4000, 'a'));
+    Win32HttpClient floored(ThroughputLimit{kMinBytesPerWindow, std::chrono::seconds(1)});
+    ASSERT_TRUE(floored.Startup());
+    auto flooredSession = floored.OpenSession("Fablewright Update Downloader");
+    ASSERT_TRUE(flooredSession);
+    auto flooredConnection = flooredSession->Connect(server->HostText());
+    ASSERT_TRUE(flooredConnection);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server->SetFault("files/slow.bin", ServerFault{.bytesPerSecond = c.bytesPerSecond});
+        auto request = flooredConnection->OpenRequest("GET", "files/slow.bin");
+        ASSERT_TRUE(request);
+        const auto start = Clock::now();
+        ASSERT_TRUE(request->Send());
+        std::string body;
+        char block[4096];
+        std::ptrdiff_t n = 0;
+        while ((n = request->ReadBlock(block, sizeof block)) > 0) {
+            body.append(block, static_cast<std::size_t>(n));
+        }
+        EXPECT_EQ(n == 0 && body.size() == 4000, c.whole);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.whole ? 5000 : 3000));
+    }
+}
+
 // Answers larger than the read-ahead ring, read in sizes that do not divide it, come out
 // byte for byte, and lines that straddle the ring's end keep together.
 TEST_F(Win32HttpOwnServerTest, LargeAnswersByBlockAndByLine) {

@@ -264,7 +264,9 @@ TEST_F(BetaDirTest, WithoutASettingsKeyTheFolderIsStillUsedButNotRemembered) {
         tp.dir.Write("registry.reg", "this is not a registry export\n");
         OnBetaDialog([&](HeadlessWindow& d) {
             EXPECT_EQ(d.Text(res::kIdBetaDirEdit), proposed);
+#ifndef _WIN32
             tp.ui.ExpectMessageBox(IDOK, "Error");  // ... and says so
+#endif
             ASSERT_TRUE(d.Click(IDOK));
         });
         InstallNext(w, dlg);
@@ -272,9 +274,11 @@ TEST_F(BetaDirTest, WithoutASettingsKeyTheFolderIsStillUsedButNotRemembered) {
         w.Click(res::kIdExit);
     });
     EXPECT_EQ(Override(), proposed);
+#ifndef _WIN32  // the settings file: the Windows registry cannot be broken this way
     ASSERT_FALSE(tp.ui.messageBoxes.empty());
     EXPECT_EQ(tp.ui.messageBoxes[0].text, Format(Text(res::kStrBetaNotRemembered), proposed));
     EXPECT_EQ(tp.ui.messageBoxes[0].type, MB_OK);
+#endif
     EXPECT_EQ(tp.dir.Read("registry.reg"), "this is not a registry export\n");
     ASSERT_EQ(Runs().size(), 1u);
     EXPECT_EQ(Runs()[0].env.at("InstallPathOverride"), proposed);

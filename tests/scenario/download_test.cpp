@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <filesystem>
 
@@ -306,10 +308,41 @@ TEST_F(DownloadTest, TwoRecordsNamingTheSameFileFetchItOnce) {
                 "\nupdate~Sci Fi~mirror/a.exe~3000~" + checksum + "\n");
     CheckAndDownload([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
         ExpectComplete(w, dlg);
-        EXPECT_EQ(dlg.downloadedFiles, (TextList{TempPath("a.exe"), TempPath("a.exe")}));
+        EXPECT_EQ(dlg.downloadedFiles, (TextList{TempPath("a.exe")}));  // one file, once
     });
     EXPECT_EQ(RequestsFor("/files/a.exe"), 1);
     EXPECT_EQ(RequestsFor("/mirror/a.exe"), 0);
+}
+
+// Hundreds of records that expect the one file: it is fetched once and checked again for each
+// later record, and the window goes on answering meanwhile. The clock moves 1 ms at every look.
+TEST_F(DownloadTest, CheckingOneFileForManyRecordsKeepsTheWindowAnswering) {
+    std::string checksum = Serve("files/a.exe", 3000, 9);
+    std::string definitions;
+    for (int i = 0; i < 400; ++i) definitions += "update~Fablewright~files/a.exe~3000~" + checksum + "\n";
+    Definitions(definitions);
+    std::uint32_t lastPump = 0;
+    std::uint32_t longestGap = 0;
+    bool downloading = false;
+    tp.ui.onEveryPump = [&] {
+        if (downloading) longestGap = std::max(longestGap, tp.system.tick - lastPump);
+        lastPump = tp.system.tick;
+    };
+    CheckAndDownload(
+        [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            longestGap = std::max(longestGap, tp.system.tick - lastPump);  // up to the end
+            downloading = false;
+            ExpectComplete(w, dlg);
+            EXPECT_EQ(dlg.downloadedFiles, (TextList{TempPath("a.exe")}));
+        },
+        [&](HeadlessWindow&, CUpdateDownloaderDlg&) {
+            tp.system.tickStep = 1;
+            lastPump = tp.system.tick;
+            downloading = true;
+        });
+    tp.ui.onEveryPump = {};
+    EXPECT_EQ(RequestsFor("/files/a.exe"), 1);
+    EXPECT_LE(longestGap, 200u);
 }
 
 TEST_F(DownloadTest, AListEmptiedBeforeDownloadTransfersNothing) {
