@@ -76,7 +76,8 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     TrustedAnswer trusted;
     if (!platform.trustedKeys.empty()) {
         if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
-                                                     platform.registry, trusted, repaint)) {
+                                                     platform.registry, platform.system.UnixTime(),
+                                                     trusted, repaint)) {
             ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
             return cleanUp();
         }

@@ -208,7 +208,9 @@ class HeadlessSystem : public System {
 public:
     std::uint32_t GetTickCount() override { return tick; }
     bool IsShiftDown() override { return shiftDown; }
+    std::int64_t UnixTime() override { return unixTime; }
     std::uint32_t tick = 0;
+    std::int64_t unixTime = 0;
     bool shiftDown = false;
 };
 

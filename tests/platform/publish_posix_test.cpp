@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/headless/headless_backend.h"
 #include "tests/support/temp_dir.h"
 #include "tools/publish/publish.h"
 
@@ -124,6 +125,40 @@ TEST_F(PublishTest, ClearErrorsForTheUsualMistakes) {
     Result help = Publish({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("openssl dgst -sha256 -sign"), std::string::npos);
+}
+
+// sign --expires sets the record from the given clock and replaces an older one; verify reports
+// it and fails once it has passed.
+TEST_F(PublishTest, ExpiryIsSetReportedAndEnforced) {
+    HeadlessSystem clock;
+    clock.unixTime = 1780000000;  // 2026-05-28T20:26:40Z
+    auto run = [&](std::vector<std::string> args) {
+        std::ostringstream out, err;
+        int code = publish::Run(args, out, err, clock);
+        return Result{code, out.str(), err.str()};
+    };
+    std::vector<std::string> sign = {"sign", "--key", dir.Path("k.key"), "--passphrase-file",
+                                     dir.Path("pass"), "--expires", "3d", defs};
+    std::vector<std::string> verify = {"verify", "--root", dir.Path("server"), "--key", dir.Path("k.pub")};
+    ASSERT_EQ(run(sign).code, 0);
+    sign[6] = "14d";
+    Result signed14 = run(sign);
+    ASSERT_EQ(signed14.code, 0) << signed14.err;
+    std::string text = dir.Read("server/UpDefs/FablewrightUpdates.txt");
+    EXPECT_EQ(text.find("expires~"), text.rfind("expires~"));  // the 3-day record is gone
+    EXPECT_NE(text.find("expires~2026-06-11T20:26:40Z\n"), std::string::npos) << text;
+    Result fresh = run(verify);
+    EXPECT_EQ(fresh.code, 0) << fresh.out;
+    EXPECT_NE(fresh.out.find("expires 2026-06-11T20:26:40Z"), std::string::npos) << fresh.out;
+    clock.unixTime += 14 * 86400;
+    Result stale = run(verify);
+    EXPECT_EQ(stale.code, 1);
+    EXPECT_NE(stale.out.find("FAILED: expired"), std::string::npos) << stale.out;
+    sign[6] = "soon";
+    EXPECT_EQ(run(sign).code, 2);
+    Result made = run({"make", "--files", dir.Path("server/files"), "--list", dir.Path("list"),
+                       "--expires", "36h"});
+    EXPECT_NE(made.out.find("expires~2026-06-13T08:26:40Z\n"), std::string::npos) << made.out;
 }
 
 // The private key is its owner's alone from its first byte; a link or a file in its place is

@@ -240,6 +240,7 @@ TEST(SignedDefinitionsTest, TheExtendedUpdateRecord) {
 }
 
 TEST(SignedDefinitionsTest, EachRefusalOfCheckSignedDefinitions) {
+    const std::int64_t kNow = *ParseExpiry("2026-06-01T00:00:00Z");
     TestSigner signer, stranger;
     std::string digest = "~sha256:" + std::string(64, 'a');
     std::string body = "updatever~3\r\nserial~Defs.txt~5\r\nupdate~A~a.exe~5~1" + digest + "\r\n";
@@ -280,10 +281,17 @@ TEST(SignedDefinitionsTest, EachRefusalOfCheckSignedDefinitions) {
          DefinitionsVerdict::kOtherFile, "Beta.txt"},
         {"no digest", signer.Signed("serial~defs.TXT~5\nupdate~A~a.exe~5~1\nupdate~B~b~1\n"),
          std::nullopt, DefinitionsVerdict::kNoDigest, "A"},
+        {"expired this second", signer.Signed("expires~2026-06-01T00:00:00Z\n" + body),
+         std::nullopt, DefinitionsVerdict::kExpired, "2026-06-01T00:00:00Z"},
+        {"no such day", signer.Signed("expires~2026-02-29T00:00:00Z\n" + body), std::nullopt,
+         DefinitionsVerdict::kBadExpiry, "2026-02-29T00:00:00Z"},
+        {"two expiries",
+         signer.Signed("EXPIRES~2027-01-01T00:00:00Z\nexpires~2027-01-01T00:00:00Z\n" + body),
+         std::nullopt, DefinitionsVerdict::kBadExpiry, "2027-01-01T00:00:00Z"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DefinitionsCheck check = CheckSignedDefinitions(c.answer, "Defs.txt", keys, c.seen);
+        DefinitionsCheck check = CheckSignedDefinitions(c.answer, "Defs.txt", keys, c.seen, kNow);
         EXPECT_EQ(check.verdict, c.verdict);
         EXPECT_EQ(check.detail, c.detail);
         if (c.verdict == DefinitionsVerdict::kTrusted) {
@@ -291,7 +299,7 @@ TEST(SignedDefinitionsTest, EachRefusalOfCheckSignedDefinitions) {
             EXPECT_EQ(check.serial, 5u);
         }
     }
-    EXPECT_EQ(CheckSignedDefinitions(signer.Signed(body), "Defs.txt", {}, std::nullopt).verdict,
+    EXPECT_EQ(CheckSignedDefinitions(signer.Signed(body), "Defs.txt", {}, std::nullopt, kNow).verdict,
               DefinitionsVerdict::kUnknownKey);
 }
 
@@ -335,7 +343,7 @@ TEST(SignedDefinitionsTest, AnyLargeAnswerIsJudgedInUnderASecond) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         auto start = std::chrono::steady_clock::now();
-        DefinitionsCheck check = CheckSignedDefinitions(c.answer, "D", keys, std::nullopt);
+        DefinitionsCheck check = CheckSignedDefinitions(c.answer, "D", keys, std::nullopt, 0);
         auto took = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(check.verdict, c.verdict);
         EXPECT_LT(took, std::chrono::seconds(1));
@@ -343,9 +351,33 @@ TEST(SignedDefinitionsTest, AnyLargeAnswerIsJudgedInUnderASecond) {
                   << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
     }
     DefinitionsCheck named = CheckSignedDefinitions(body.substr(0, 100) + "\n" + unknown, "D",
-                                                    keys, std::nullopt);
+                                                    keys, std::nullopt, 0);
     EXPECT_EQ(named.verdict, DefinitionsVerdict::kUnknownKey);
     EXPECT_EQ(std::count(named.detail.begin(), named.detail.end(), ','), 2) << named.detail;
+}
+
+TEST(SignedDefinitionsTest, ExpiryDatesAndTheSecondTheyPass) {
+    const std::pair<std::string, std::int64_t> dates[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2000-02-29T23:59:59Z", 951868799},
+        {"2038-01-19T03:14:08Z", 2147483648},
+    };
+    for (const auto& [text, seconds] : dates) {
+        EXPECT_EQ(ParseExpiry(text), seconds) << text;
+        EXPECT_EQ(FormatExpiry(seconds), text);
+    }
+    for (std::string bad : {"2026-13-01T00:00:00Z", "2026-01-01T24:00:00Z", "2026-01-01 00:00:00Z",
+                            "2026-01-01T00:00:00", "2026-1-01T00:00:00Z", "2026-01-01T00:00:60Z"}) {
+        EXPECT_FALSE(ParseExpiry(bad)) << bad;
+    }
+    TestSigner signer;
+    std::string answer = signer.Signed("expires~2026-06-01T00:00:00Z\nserial~D~1\n");
+    std::int64_t expiry = *ParseExpiry("2026-06-01T00:00:00Z");
+    DefinitionsCheck before = CheckSignedDefinitions(answer, "D", {signer.PublicKey()}, {}, expiry - 1);
+    EXPECT_EQ(before.verdict, DefinitionsVerdict::kTrusted);
+    EXPECT_EQ(before.expires, expiry);
+    EXPECT_EQ(CheckSignedDefinitions(answer, "D", {signer.PublicKey()}, {}, expiry).verdict,
+              DefinitionsVerdict::kExpired);
 }
 
 TEST(SignedDefinitionsTest, PublicKeysFromPem) {
@@ -368,7 +400,7 @@ TEST(SignedDefinitionsTest, PublicKeysFromPem) {
                                 std::string("not a key at all")}) {
         TrustedKeys built = TrustedKeysFromPem(damaged);
         ASSERT_FALSE(built.empty()) << damaged;
-        EXPECT_NE(CheckSignedDefinitions(a.Signed("serial~D~1\n"), "D", built, std::nullopt).verdict,
+        EXPECT_NE(CheckSignedDefinitions(a.Signed("serial~D~1\n"), "D", built, std::nullopt, 0).verdict,
                   DefinitionsVerdict::kTrusted);
     }
 }
