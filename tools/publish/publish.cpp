@@ -18,7 +18,9 @@
 #include "download/verify.h"
 #include "platform/openssl/signing_openssl.h"
 #include "platform/posix/files_posix.h"
+#include "platform/curl/http_client_curl.h"
 #include "platform/posix/system_posix.h"
+#include "platform/server_address.h"
 
 namespace fw::publish {
 namespace {
@@ -54,12 +56,15 @@ Downloader checks when keys are built into it.
       whose expiry has passed, so that nobody can keep serving it old ones;
       sign again before then.
 
-  fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]
+  fablewright-publish verify (--root DIR | --url https://HOST/) --key PUB
+                            [--key PUB2] [NAME...]
       Checks served definitions (DIR/UpDefs/NAME, default: every file there) as
       the program does: the signature by one of the keys, the serial and its
       file name, and every listed updater's size, checksum and SHA-256 under
       DIR. Prints a report, with the expiry; the exit code is 1 when anything is
-      wrong, the expiry having passed included.
+      wrong, the expiry having passed included. --url checks what the server
+      really serves, over HTTPS with its certificate checked against the
+      system's authorities (NAME defaults to FablewrightUpdates.txt there).
 
   The passphrase comes from --passphrase-file FILE (its first line), else from
   the variable FABLEWRIGHT_PUBLISH_PASSPHRASE, else it is asked for.
@@ -500,11 +505,113 @@ const char* VerdictText(DefinitionsVerdict verdict) {
     return "?";
 }
 
-int Verify(const Options& options, System& clock, std::ostream& out, std::ostream& err) {
+// What verify reads: a served folder on disk, or the server itself over HTTPS.
+class Served {
+public:
+    virtual ~Served() = default;
+    // The definitions file `name` of UpDefs; nothing, with `problem` set, when it cannot be read.
+    virtual std::optional<std::string> Definitions(const std::string& name, std::string& problem) = 0;
+    // The facts of the updater an update record names by `source`.
+    virtual bool Updater(const std::string& source, FileFacts& facts, std::string& problem) = 0;
+};
+
+class FolderServed : public Served {
+public:
+    explicit FolderServed(std::string root) : root(std::move(root)) {}
+    std::optional<std::string> Definitions(const std::string& name, std::string& problem) override {
+        std::string path = (fs::path(root) / "UpDefs" / name).string();
+        std::optional<std::string> text = ReadFile(path);
+        if (!text) problem = "cannot read " + path;
+        return text;
+    }
+    bool Updater(const std::string& source, FileFacts& facts, std::string& problem) override {
+        std::string file = (fs::path(root) / SplitSourceUrl(source).object).string();
+        if (!fs::is_regular_file(file) || !ReadFileFacts(files, file, facts)) {
+            problem = "missing file " + file;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string root;
+    PosixFiles files;
+};
+
+// The same checks against what a server really serves: over HTTPS only, with its certificate
+// checked as the program checks it.
+class UrlServed : public Served {
+public:
+    UrlServed(HttpClient& http, std::string server, std::string prefix)
+        : server(std::move(server)), prefix(std::move(prefix)) {
+        if (http.Startup()) session = http.OpenSession("fablewright-publish");
+    }
+    std::optional<std::string> Definitions(const std::string& name, std::string& problem) override {
+        std::string text;
+        bool ok = Fetch(server, prefix + "UpDefs/" + name, problem, [&](const char* data, std::size_t size) {
+            text.append(data, size);
+            return text.size() <= kMaxDefinitionsBytes;
+        });
+        if (!ok) return std::nullopt;
+        return text;
+    }
+    bool Updater(const std::string& source, FileFacts& facts, std::string& problem) override {
+        UpdaterSource where = SplitSourceUrl(source);
+        if (where.absolute && !where.secure) {
+            problem = "named over plain http, which a program refuses in definitions from https";
+            return false;
+        }
+        std::string host = where.absolute ? "https://" + where.server : server;
+        FileFactsAccumulator accumulator;
+        bool ok = Fetch(host, where.absolute ? where.object : prefix + where.object, problem,
+                        [&](const char* data, std::size_t size) {
+                            accumulator.Add(data, size);
+                            return true;
+                        });
+        return ok && accumulator.Finish(facts);
+    }
+
+private:
+    template <class Take>
+    bool Fetch(const std::string& host, const std::string& object, std::string& problem, Take take) {
+        std::string what = host + "/" + object;
+        std::unique_ptr<HttpConnection> connection = session ? session->Connect(host) : nullptr;
+        std::unique_ptr<HttpRequest> request = connection ? connection->OpenRequest("GET", object) : nullptr;
+        if (!request || !request->Send()) {
+            problem = request && request->LastFailure() == HttpFailure::kServerIdentity
+                          ? "the certificate of " + host + " does not verify"
+                          : "cannot fetch " + what;
+            return false;
+        }
+        int status = 0;
+        if (!request->QueryStatusCode(status) || status != 200) {
+            problem = what + " answered " + std::to_string(status);
+            return false;
+        }
+        std::vector<char> buffer(64 * 1024);
+        for (;;) {
+            std::ptrdiff_t n = request->ReadBlock(buffer.data(), buffer.size());
+            if (n == 0) return true;
+            if (n < 0 || !take(buffer.data(), static_cast<std::size_t>(n))) {
+                problem = "the answer for " + what + " broke off or is too large";
+                return false;
+            }
+        }
+    }
+
+    std::string server;
+    std::string prefix;
+    std::unique_ptr<HttpSession> session;
+};
+
+int Verify(const Options& options, System& clock, HttpClient& http, std::ostream& out,
+           std::ostream& err) {
     const std::string* root = options.One("--root");
+    const std::string* url = options.One("--url");
     auto keyPaths = options.values.find("--key");
-    if (!root || keyPaths == options.values.end()) {
-        err << "usage: fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]\n";
+    if ((root == nullptr) == (url == nullptr) || keyPaths == options.values.end()) {
+        err << "usage: fablewright-publish verify (--root DIR | --url https://HOST/) --key PUB "
+               "[--key PUB2] [NAME...]\n";
         return 2;
     }
     TrustedKeys keys;
@@ -517,25 +624,43 @@ int Verify(const Options& options, System& clock, std::ostream& out, std::ostrea
         }
     }
     std::vector<std::string> names = options.positional;
-    fs::path defsFolder = fs::path(*root) / "UpDefs";
-    if (names.empty()) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(defsFolder, ec)) {
-            if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
+    std::unique_ptr<Served> served;
+    if (root) {
+        served = std::make_unique<FolderServed>(*root);
+        fs::path defsFolder = fs::path(*root) / "UpDefs";
         if (names.empty()) {
-            err << "error: no definitions in " << defsFolder.string() << "\n";
-            return 1;
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(defsFolder, ec)) {
+                if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+            }
+            std::sort(names.begin(), names.end());
+            if (names.empty()) {
+                err << "error: no definitions in " << defsFolder.string() << "\n";
+                return 1;
+            }
         }
+    } else {
+        // https://host[:port]/[folder/]: the server as the program names it, and where the
+        // served folder starts on it.
+        std::size_t slash = url->find('/', url->find("://") == std::string::npos ? 0 : url->find("://") + 3);
+        std::string server = url->substr(0, slash);
+        std::string prefix = slash == std::string::npos ? "" : url->substr(slash + 1);
+        if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+        std::optional<ServerAddress> address = ParseServerAddress(server);
+        if (!address || !address->secure) {
+            err << "error: --url " << *url << " is not an https:// address; only what a server "
+                   "serves over HTTPS, with a certificate that verifies, is checked\n";
+            return 2;
+        }
+        served = std::make_unique<UrlServed>(http, server, prefix);
+        if (names.empty()) names = {"FablewrightUpdates.txt"};
     }
-    PosixFiles files;
     int problems = 0;
     for (const std::string& name : names) {
-        std::string path = (defsFolder / name).string();
-        std::optional<std::string> text = ReadFile(path);
+        std::string problem;
+        std::optional<std::string> text = served->Definitions(name, problem);
         if (!text) {
-            out << name << ": FAILED: cannot read " << path << "\n";
+            out << name << ": FAILED: " << problem << "\n";
             ++problems;
             continue;
         }
@@ -560,13 +685,9 @@ int Verify(const Options& options, System& clock, std::ostream& out, std::ostrea
                 !tokenizer.NextField(digest)) {
                 continue;
             }
-            UpdaterSource where = SplitSourceUrl(source);
-            std::string file = (fs::path(*root) / where.object).string();
             std::string label = "  " + template_ + " (" + source + ", line " + std::to_string(i + 1) + "): ";
             FileFacts facts;
-            std::string problem;
-            if (!fs::is_regular_file(file) || !ReadFileFacts(files, file, facts)) {
-                problem = "missing file " + file;
+            if (!served->Updater(source, facts, problem)) {
             } else if (facts.size != ParseDecimal32(size)) {
                 problem = "size " + std::to_string(facts.size) + ", listed " + size;
             } else if (facts.checksum != ParseHex32(checksum)) {
@@ -579,6 +700,7 @@ int Verify(const Options& options, System& clock, std::ostream& out, std::ostrea
             if (!problem.empty()) {
                 out << label << "FAILED: " << problem << "\n";
                 ++problems;
+                problem.clear();
             } else {
                 out << label << "ok, " << facts.size << " bytes\n";
             }
@@ -596,6 +718,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock) {
+    CurlHttpClient http;
+    return Run(args, out, err, clock, http);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock,
+        HttpClient& http) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? err : out) << kHelp;
         return args.empty() ? 2 : 0;
@@ -609,7 +737,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else if (command == "sign") {
         options = Parse(args, 1, {"--key", "--serial", "--name", "--passphrase-file", "--expires"});
     } else if (command == "verify") {
-        options = Parse(args, 1, {"--root", "--key"});
+        options = Parse(args, 1, {"--root", "--url", "--key"});
     } else {
         err << "unknown command \"" << command << "\"; see fablewright-publish --help\n";
         return 2;
@@ -621,7 +749,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "keygen") return KeyGen(options, out, err);
     if (command == "make") return Make(options, clock, out, err);
     if (command == "sign") return Sign(options, clock, out, err);
-    return Verify(options, clock, out, err);
+    return Verify(options, clock, http, out, err);
 }
 
 }  // namespace fw::publish
