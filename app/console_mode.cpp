@@ -96,6 +96,7 @@ public:
     explicit KeylessSystem(System& inner) : inner(inner) {}
     std::uint32_t GetTickCount() override { return inner.GetTickCount(); }
     bool IsShiftDown() override { return false; }
+    std::int64_t UnixTime() override { return inner.UnixTime(); }
 
 private:
     System& inner;

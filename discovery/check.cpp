@@ -112,7 +112,8 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     TrustedAnswer trusted;
     if (!platform.trustedKeys.empty()) {
         if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
-                                                     platform.registry, trusted, repaint)) {
+                                                     platform.registry, platform.system.UnixTime(),
+                                                     trusted, repaint)) {
             if (platform.ui.StopRequested()) return cleanUp();
             ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
             return cleanUp();

@@ -59,7 +59,7 @@ void RememberSerial(Registry& registry, std::string_view fileName, std::uint64_t
 }
 
 Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
-                               const TrustedKeys& keys, Registry& registry,
+                               const TrustedKeys& keys, Registry& registry, std::int64_t now,
                                TrustedAnswer& trusted, const WaitCallback& whileWaiting) {
     std::string answer;
     for (;;) {
@@ -74,7 +74,7 @@ Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
     }
 
     std::optional<std::uint64_t> accepted = AcceptedSerial(registry, fileName);
-    DefinitionsCheck check = CheckSignedDefinitions(answer, fileName, keys, accepted);
+    DefinitionsCheck check = CheckSignedDefinitions(answer, fileName, keys, accepted, now);
     switch (check.verdict) {
     case DefinitionsVerdict::kTrusted:
         break;
@@ -96,6 +96,10 @@ Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
         return {res::kStrDefsOlderSerial, {check.detail, std::to_string(accepted.value_or(0))}};
     case DefinitionsVerdict::kNoDigest:
         return {res::kStrDefsNoDigest, {check.detail}};
+    case DefinitionsVerdict::kBadExpiry:
+        return {res::kStrDefsBadExpiry, {check.detail}};
+    case DefinitionsVerdict::kExpired:
+        return {res::kStrDefsExpired, {check.detail}};
     }
     trusted.Accept(std::move(answer), check.signedBytes.size(), check.serial);
     return {};

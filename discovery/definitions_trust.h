@@ -44,8 +44,9 @@ private:
 
 // Reads the whole answer of `request` (at most kMaxDefinitionsBytes) and checks it for
 // `fileName`. No refusal: `trusted` is active and holds the lines.
+// `now` (seconds since 1970) is compared with the expiry of the definitions.
 Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
-                               const TrustedKeys& keys, Registry& registry,
+                               const TrustedKeys& keys, Registry& registry, std::int64_t now,
                                TrustedAnswer& trusted, const WaitCallback& whileWaiting = {});
 
 // The highest serial accepted for `fileName`, if any was recorded.

@@ -1,5 +1,8 @@
 #include "discovery/signed_definitions.h"
 
+#include <chrono>
+#include <cstdio>
+
 #include "discovery/base64.h"
 #include "discovery/definitions.h"
 
@@ -137,9 +140,45 @@ std::optional<Sha256Digest> ParseDigestField(std::string_view field) {
 
 std::string DigestHex(const Sha256Digest& digest) { return Hex(digest); }
 
+std::optional<std::int64_t> ParseExpiry(std::string_view text) {
+    // YYYY-MM-DDTHH:MM:SSZ, every digit where the form has one.
+    constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+    if (text.size() != kForm.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kForm.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kForm[i] == '0' ? !digit : text[i] != kForm[i]) return std::nullopt;
+    }
+    auto number = [&](std::size_t at, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+        return value;
+    };
+    std::chrono::year_month_day date{std::chrono::year(number(0, 4)),
+                                     std::chrono::month(static_cast<unsigned>(number(5, 2))),
+                                     std::chrono::day(static_cast<unsigned>(number(8, 2)))};
+    int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    std::chrono::sys_days days(date);
+    return static_cast<std::int64_t>(days.time_since_epoch().count()) * 86400 + hour * 3600 +
+           minute * 60 + second;
+}
+
+std::string FormatExpiry(std::int64_t unixTime) {
+    std::int64_t dayNumber = unixTime / 86400 - (unixTime % 86400 < 0 ? 1 : 0);
+    std::int64_t secondOfDay = unixTime - dayNumber * 86400;
+    std::chrono::year_month_day date{std::chrono::sys_days(std::chrono::days(dayNumber))};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(secondOfDay / 3600), static_cast<int>(secondOfDay / 60 % 60),
+                  static_cast<int>(secondOfDay % 60));
+    return text;
+}
+
 DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_view fileName,
                                         const TrustedKeys& keys,
-                                        std::optional<std::uint64_t> highestSerial) {
+                                        std::optional<std::uint64_t> highestSerial,
+                                        std::int64_t now) {
     DefinitionsCheck check;
     SignatureBlock block = SplitSignatureBlock(answer);
     auto refuse = [&](DefinitionsVerdict verdict, std::string detail = {}) {
@@ -196,6 +235,8 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
     std::string serialFile;
     std::string missingDigest;
     bool anyMissingDigest = false;
+    int expiries = 0;
+    std::string expiryText;
     ForEachLine(block.signedBytes, [&](std::size_t, std::string_view, std::string_view line) {
         if (line.empty() || line.front() == '#') return true;
         FieldTokenizer tokenizer(line, "~");
@@ -207,6 +248,9 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
             if (tokenizer.NextField(serialFile) && tokenizer.NextField(number)) {
                 serial = ParseSerial(number);
             }
+        } else if (EqualsNoCase(keyword, "expires")) {
+            ++expiries;
+            if (!tokenizer.NextField(expiryText)) expiryText.clear();
         } else if (EqualsNoCase(keyword, "update") && !anyMissingDigest) {
             std::string name, source, size, checksum, digest;
             // A record with fewer fields adds no update, so it needs no digest.
@@ -225,6 +269,11 @@ DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_vie
         return refuse(DefinitionsVerdict::kOlderSerial, std::to_string(*serial));
     }
     check.serial = *serial;
+    if (expiries > 0) {
+        check.expires = ParseExpiry(expiryText);
+        if (expiries > 1 || !check.expires) return refuse(DefinitionsVerdict::kBadExpiry, expiryText);
+        if (*check.expires <= now) return refuse(DefinitionsVerdict::kExpired, expiryText);
+    }
     if (anyMissingDigest) return refuse(DefinitionsVerdict::kNoDigest, missingDigest);
     check.verdict = DefinitionsVerdict::kTrusted;
     return check;

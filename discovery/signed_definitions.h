@@ -44,6 +44,12 @@ std::string KeyIdOf(std::span<const std::uint8_t> publicKeyDer);
 // A serial number: decimal digits only, at most 64 bits.
 std::optional<std::uint64_t> ParseSerial(std::string_view text);
 
+// The date of an "expires" record, "YYYY-MM-DDTHH:MM:SSZ" (UTC), as seconds since 1970; nothing
+// for any other form or a date that does not exist.
+std::optional<std::int64_t> ParseExpiry(std::string_view text);
+// The same form from seconds since 1970.
+std::string FormatExpiry(std::int64_t unixTime);
+
 // The sixth field of an "update" record: "sha256:" followed by 64 hexadecimal digits.
 std::optional<Sha256Digest> ParseDigestField(std::string_view field);
 std::string DigestHex(const Sha256Digest& digest);
@@ -61,20 +67,25 @@ enum class DefinitionsVerdict {
     kOtherFile,        // the serial names another file (detail: that name)
     kOlderSerial,      // lower than the highest accepted before (detail: the serial)
     kNoDigest,         // an "update" record without a valid digest (detail: its template)
+    kBadExpiry,        // an "expires" record that cannot be read, or more than one (detail: it)
+    kExpired,          // the expiry has passed (detail: the date as written)
 };
 
 struct DefinitionsCheck {
     DefinitionsVerdict verdict = DefinitionsVerdict::kUnsigned;
     std::string detail;
     std::uint64_t serial = 0;
+    std::optional<std::int64_t> expires;  // from the signed "expires" record, if any
     std::string_view signedBytes;  // what may be read as definitions once trusted
 };
 
 // Checks a whole answer for the file `fileName` against the trusted keys. `highestSerial` is
-// the highest serial accepted before for that file name, if any.
+// the highest serial accepted before for that file name, if any; `now` (seconds since 1970)
+// is the time its expiry is compared with, if it has one.
 DefinitionsCheck CheckSignedDefinitions(std::string_view answer, std::string_view fileName,
                                         const TrustedKeys& keys,
-                                        std::optional<std::uint64_t> highestSerial);
+                                        std::optional<std::uint64_t> highestSerial,
+                                        std::int64_t now);
 
 // The PUBLIC KEY blocks of a PEM text, each as DER; blocks of other kinds are passed over.
 // False when a PUBLIC KEY block is not valid base64 or is not closed.

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FW_FUZZ_CHECK(!again.found && again.signedBytes.size() == block.signedBytes.size());
 
     // With no trusted key nothing can pass.
-    fw::DefinitionsCheck check = fw::CheckSignedDefinitions(answer, "FablewrightUpdates.txt", {}, 7);
+    fw::DefinitionsCheck check = fw::CheckSignedDefinitions(answer, "FablewrightUpdates.txt", {}, 7, 0);
     FW_FUZZ_CHECK(check.verdict != fw::DefinitionsVerdict::kTrusted);
     return 0;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The clock and the keyboard state.
+// The clocks and the keyboard state.
 
 #include <cstdint>
 
@@ -12,6 +12,8 @@ public:
     virtual std::uint32_t GetTickCount() = 0;
     // Whether a Shift key is held down at this moment.
     virtual bool IsShiftDown() = 0;
+    // The calendar time: seconds since 1970-01-01 00:00:00 UTC, by the system's clock.
+    virtual std::int64_t UnixTime() = 0;
 };
 
 }  // namespace fw

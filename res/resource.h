@@ -112,5 +112,7 @@ inline constexpr int kStrTrustsNothing = 165;
 inline constexpr int kStrConsoleNoKeys = 166;
 inline constexpr int kStrPlainInfoServer = 167;
 inline constexpr int kStrPlainUpdater = 168;
+inline constexpr int kStrDefsExpired = 169;
+inline constexpr int kStrDefsBadExpiry = 170;
 
 }  // namespace fw::res

@@ -112,6 +112,12 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "be installed from these definitions."},
     {168, "The update definitions came over https but name the updater %s without https. "
           "Nothing can be installed from these definitions."},
+    {169, "The update definitions expired on %s (UTC). Newer definitions may be being withheld "
+          "from you, for example by someone between you and the server. Nothing can be "
+          "installed from these definitions; try again later, and tell the publisher if this "
+          "goes on."},
+    {170, "The expiry date of the update definitions (%s) cannot be read. Nothing can be "
+          "installed from these definitions."},
     {173, "The beta version directory name contains a control character (such as a tab or a "
           "line break).\r\n\r\nChoose a different directory for the beta version."},
     {174, "The beta version directory %s could not be remembered in the settings; another "

@@ -11,6 +11,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   lintian desktop-file-utils dpkg-dev
   dunst dbus-daemon dbus-bin systemd
+  nginx-light
 )
 # The Windows build and its tests under Wine need the cross compiler and Wine as well.
 if [ "${1:-}" = "--windows" ]; then

@@ -11,6 +11,8 @@ std::uint32_t GtkSystem::GetTickCount() {
     return static_cast<std::uint32_t>(ms & 0xFFFFFFFFu);
 }
 
+std::int64_t GtkSystem::UnixTime() { return static_cast<std::int64_t>(g_get_real_time() / 1000000); }
+
 bool GtkSystem::IsShiftDown() {
     GdkDisplay* display = gdk_display_get_default();
     if (display == nullptr) return false;

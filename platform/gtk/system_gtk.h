@@ -11,6 +11,7 @@ class GtkSystem : public System {
     std::uint32_t GetTickCount() override;
     // Whether Shift is held, from the keyboard state of the default display; false without one.
     bool IsShiftDown() override;
+    std::int64_t UnixTime() override;
 };
 
 }  // namespace fw

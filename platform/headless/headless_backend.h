@@ -208,9 +208,11 @@ class HeadlessSystem : public System {
 public:
     std::uint32_t GetTickCount() override { return tick += tickStep; }
     bool IsShiftDown() override { return shiftDown; }
+    std::int64_t UnixTime() override { return unixTime; }
     std::uint32_t tick = 0;
     // Added to the clock whenever it is read: work that reads it goes on taking time.
     std::uint32_t tickStep = 0;
+    std::int64_t unixTime = 0;
     bool shiftDown = false;
 };
 

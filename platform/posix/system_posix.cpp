@@ -13,4 +13,10 @@ std::uint32_t PosixSystem::GetTickCount() {
     return static_cast<std::uint32_t>(ms);
 }
 
+std::int64_t PosixSystem::UnixTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec);
+}
+
 }  // namespace fw

@@ -10,6 +10,7 @@ public:
     std::uint32_t GetTickCount() override;
     // Without a display there is no keyboard to ask; hosts with one override this.
     bool IsShiftDown() override { return false; }
+    std::int64_t UnixTime() override;
 };
 
 }  // namespace fw

@@ -9,6 +9,7 @@ class Win32System : public System {
 public:
     std::uint32_t GetTickCount() override;
     bool IsShiftDown() override;
+    std::int64_t UnixTime() override;
 };
 
 }  // namespace fw

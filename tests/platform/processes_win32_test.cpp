@@ -62,6 +62,44 @@ TEST(Win32ProcessesTest, EnvironmentValues) {
     EXPECT_TRUE(processes.UnsetEnvironmentVariable("FW_TEST_VALUE"));  // already gone
 }
 
+// Between the check and the start nobody may replace, rename or write the program: the file that
+// starts is the file that was checked, every time.
+TEST(Win32ProcessesTest, TheCheckedProgramCannotBeReplacedBeforeItStarts) {
+    ASSERT_TRUE(std::filesystem::exists(ProbePath())) << ProbePath();
+    test::TempDir dir;
+    std::string program = std::filesystem::path(dir.Path("updater.exe")).make_preferred().string();
+    std::string other = std::filesystem::path(dir.Path("other.exe")).make_preferred().string();
+    Win32Processes processes;
+    ASSERT_TRUE(processes.SetEnvironmentVariable("FW_PROBE_EXIT", "7"));
+    int swaps = 0;
+    for (int i = 0; i < 5; ++i) {
+        std::filesystem::copy_file(ProbePath(), program,
+                                   std::filesystem::copy_options::overwrite_existing);
+        dir.Write("other.exe", "not a program");
+        bool refused = true;
+        std::string error;
+        auto child = processes.StartChecked(program, [&](ReadableFile& file) {
+            char buffer[4096];
+            while (file.Read(buffer, sizeof buffer) > 0) {
+            }
+            std::error_code ec;
+            std::filesystem::rename(other, program, ec);
+            swaps += ec ? 0 : 1;
+            std::filesystem::remove(program, ec);
+            swaps += ec ? 0 : 1;
+            return true;
+        }, refused, error);
+        ASSERT_TRUE(child) << error;
+        EXPECT_FALSE(refused);
+        EXPECT_EQ(WaitForExit(*child), 7u);  // the probe ran, not the impostor
+    }
+    EXPECT_EQ(swaps, 0);
+    bool refused = false;
+    std::string error;
+    EXPECT_FALSE(processes.StartChecked(program, [](ReadableFile&) { return false; }, refused, error));
+    EXPECT_TRUE(refused);
+}
+
 TEST(Win32ProcessesTest, MissingProgramIsReportedWithAReason) {
     test::TempDir dir;
     Win32Processes processes;

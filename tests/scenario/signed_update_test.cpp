@@ -216,6 +216,31 @@ TEST_F(SignedUpdateTest, AnUpdaterAlteredAfterItsDownloadIsNotStarted) {
     }
 }
 
+// Expiry is judged by the platform's clock: accepted until the second it names, refused from
+// then on with the date and the warning that newer definitions may be withheld.
+TEST_F(SignedUpdateTest, ExpiredDefinitionsAreRefusedByThePlatformClock) {
+    Serve("files/f.exe", 1000, 4);
+    const std::string date = "2026-06-01T00:00:00Z";
+    Definitions(signer.Signed("expires~" + date + "\r\n" + Body(DigestLine("Fantasy", "files/f.exe"))));
+    for (bool late : {false, true}) {
+        SCOPED_TRACE(late ? "expired" : "before the expiry");
+        tp.system.unixTime = *ParseExpiry(date) - (late ? 0 : 1);
+        tp.ui.messageBoxes.clear();
+        if (late) tp.ui.ExpectMessageBox(IDOK, "Error");
+        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            EXPECT_EQ(dlg.workflowState, late ? WorkflowState::Checking : WorkflowState::Listed);
+            EXPECT_EQ(w.Items(res::kIdUpdateList).size(), late ? 0u : 1u);
+            w.Click(res::kIdExit);
+        });
+        if (late) {
+            ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);
+            EXPECT_EQ(tp.ui.messageBoxes[0].text, Refusal(169, date));
+            EXPECT_NE(tp.ui.messageBoxes[0].text.find("withheld"), std::string::npos);
+        }
+    }
+}
+
 #ifndef _WIN32
 // A publisher with nothing but the openssl command: the recipe of the documentation.
 TEST_F(SignedUpdateTest, DefinitionsSignedWithTheOpensslCommandAreAccepted) {

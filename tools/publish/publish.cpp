@@ -18,6 +18,9 @@
 #include "download/verify.h"
 #include "platform/openssl/signing_openssl.h"
 #include "platform/posix/files_posix.h"
+#include "platform/curl/http_client_curl.h"
+#include "platform/posix/system_posix.h"
+#include "platform/server_address.h"
 
 namespace fw::publish {
 namespace {
@@ -34,23 +37,34 @@ Downloader checks when keys are built into it.
       AES-256 under a passphrase; keep it secret) and NAME.pub (the public key;
       build the program with -DFW_TRUSTED_KEYS=NAME.pub). Prints the key id.
 
-  fablewright-publish make --files DIR --list LIST [--version TEXT] [--out FILE]
+  fablewright-publish make --files DIR --list LIST [--version TEXT] [--expires AGE]
+                          [--out FILE]
       Writes definitions for the updaters in DIR. LIST has one line per update,
       "template name~file in DIR~path on the server"; "#" starts a comment. Each
       update line gets the size, the program's 32-bit checksum and the SHA-256.
       Add other records (equiv, info) to the result before signing it.
+      --expires as for sign.
 
-  fablewright-publish sign --key KEY [--key KEY2] [--serial N] [--name NAME] FILE
+  fablewright-publish sign --key KEY [--key KEY2] [--serial N] [--name NAME]
+                          [--expires AGE] FILE
       Checks every line of FILE, sets the serial record to N (or raises it by
       one; 1 for a file without one), drops any old signature lines and appends
       one signature line per key. NAME is the definitions file name that the
-      serial binds the file to (default: the name of FILE).
+      serial binds the file to (default: the name of FILE). --expires sets the
+      expires record: AGE is a number of days ("14d") or hours ("36h") from now,
+      or a date YYYY-MM-DDTHH:MM:SSZ. A program with keys refuses definitions
+      whose expiry has passed, so that nobody can keep serving it old ones;
+      sign again before then.
 
-  fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]
+  fablewright-publish verify (--root DIR | --url https://HOST/) --key PUB
+                            [--key PUB2] [NAME...]
       Checks served definitions (DIR/UpDefs/NAME, default: every file there) as
       the program does: the signature by one of the keys, the serial and its
       file name, and every listed updater's size, checksum and SHA-256 under
-      DIR. Prints a report; the exit code is 1 when anything is wrong.
+      DIR. Prints a report, with the expiry; the exit code is 1 when anything is
+      wrong, the expiry having passed included. --url checks what the server
+      really serves, over HTTPS with its certificate checked against the
+      system's authorities (NAME defaults to FablewrightUpdates.txt there).
 
   The passphrase comes from --passphrase-file FILE (its first line), else from
   the variable FABLEWRIGHT_PUBLISH_PASSPHRASE, else it is asked for.
@@ -58,6 +72,7 @@ Downloader checks when keys are built into it.
 The format:
   update~<template>~<source>~<size>~<checksum>~sha256:<64 hex digits>
   serial~<definitions file name>~<N>      N decimal, 64 bits, never lowered
+  expires~<YYYY-MM-DDTHH:MM:SSZ>          optional; UTC
   signature~ecdsa-p256-sha256~<key id>~<base64 of the DER signature>
 The signed bytes are the file's bytes, exactly as served, up to the first
 signature line; only signature lines and empty lines may follow. The key id is
@@ -264,7 +279,29 @@ int KeyGen(const Options& options, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int Make(const Options& options, std::ostream& out, std::ostream& err) {
+// The expires record that --expires asks for, with its line end; empty without the option, and
+// nothing (after a message) when the option cannot be read.
+std::optional<std::string> ExpiresRecord(const Options& options, System& clock, std::ostream& err) {
+    const std::string* given = options.One("--expires");
+    if (!given) return std::string();
+    std::optional<std::int64_t> when = ParseExpiry(*given);
+    if (!when && given->size() >= 2 && (given->back() == 'd' || given->back() == 'h')) {
+        std::optional<std::uint64_t> count = ParseSerial(given->substr(0, given->size() - 1));
+        std::uint64_t unit = given->back() == 'd' ? 86400 : 3600;
+        // Up to about a century ahead: beyond that the date is no expiry at all.
+        if (count && *count > 0 && *count <= 36500ull * 86400 / unit) {
+            when = clock.UnixTime() + static_cast<std::int64_t>(*count * unit);
+        }
+    }
+    if (!when) {
+        err << "error: --expires " << *given
+            << " is neither days (14d), hours (36h) nor a date YYYY-MM-DDTHH:MM:SSZ\n";
+        return std::nullopt;
+    }
+    return "expires~" + FormatExpiry(*when);
+}
+
+int Make(const Options& options, System& clock, std::ostream& out, std::ostream& err) {
     const std::string* folder = options.One("--files");
     const std::string* listPath = options.One("--list");
     if (!folder || !listPath || !options.positional.empty()) {
@@ -276,7 +313,10 @@ int Make(const Options& options, std::ostream& out, std::ostream& err) {
         err << "error: cannot read " << *listPath << "\n";
         return 1;
     }
+    std::optional<std::string> expires = ExpiresRecord(options, clock, err);
+    if (!expires) return 2;
     std::string text = "updatever~3\n";
+    if (!expires->empty()) text += *expires + "\n";
     if (const std::string* version = options.One("--version")) text += "version~" + *version + "\n";
     PosixFiles files;
     int problems = 0;
@@ -322,7 +362,7 @@ int Make(const Options& options, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int Sign(const Options& options, std::ostream& out, std::ostream& err) {
+int Sign(const Options& options, System& clock, std::ostream& out, std::ostream& err) {
     auto keys = options.values.find("--key");
     if (options.positional.size() != 1 || keys == options.values.end()) {
         err << "usage: fablewright-publish sign --key KEY [--key KEY2] [--serial N] [--name NAME] FILE\n";
@@ -347,6 +387,19 @@ int Sign(const Options& options, std::ostream& out, std::ostream& err) {
 
     std::string eol = body.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     if (!body.empty() && body.back() != '\n') body += eol;
+    std::optional<std::string> expires = ExpiresRecord(options, clock, err);
+    if (!expires) return 2;
+    if (!expires->empty()) {
+        // The new expiry replaces any old one; it goes first, where a reader sees it.
+        std::string kept;
+        for (std::size_t position = 0; position < body.size();) {
+            std::size_t end = std::min(body.find('\n', position), body.size() - 1);
+            std::string_view line(body.data() + position, end + 1 - position);
+            if (!EqualsNoCase(line.substr(0, 8), "expires~")) kept += line;
+            position = end + 1;
+        }
+        body = *expires + eol + kept;
+    }
 
     // Find the serial record, if any: one only, and the new serial never below it.
     std::optional<std::uint64_t> current;
@@ -429,7 +482,8 @@ int Sign(const Options& options, std::ostream& out, std::ostream& err) {
         err << "error: cannot write " << path << "\n";
         return 1;
     }
-    out << path << ": serial " << serial << " for " << name << "\n";
+    out << path << ": serial " << serial << " for " << name
+        << (expires->empty() ? "" : ", " + *expires) << "\n";
     return 0;
 }
 
@@ -445,15 +499,119 @@ const char* VerdictText(DefinitionsVerdict verdict) {
     case DefinitionsVerdict::kOtherFile: return "the serial names another file";
     case DefinitionsVerdict::kOlderSerial: return "older serial";
     case DefinitionsVerdict::kNoDigest: return "an update record without sha256:";
+    case DefinitionsVerdict::kBadExpiry: return "the expires record cannot be read, or there are two";
+    case DefinitionsVerdict::kExpired: return "expired; sign again with a later --expires";
     }
     return "?";
 }
 
-int Verify(const Options& options, std::ostream& out, std::ostream& err) {
+// What verify reads: a served folder on disk, or the server itself over HTTPS.
+class Served {
+public:
+    virtual ~Served() = default;
+    // The definitions file `name` of UpDefs; nothing, with `problem` set, when it cannot be read.
+    virtual std::optional<std::string> Definitions(const std::string& name, std::string& problem) = 0;
+    // The facts of the updater an update record names by `source`.
+    virtual bool Updater(const std::string& source, FileFacts& facts, std::string& problem) = 0;
+};
+
+class FolderServed : public Served {
+public:
+    explicit FolderServed(std::string root) : root(std::move(root)) {}
+    std::optional<std::string> Definitions(const std::string& name, std::string& problem) override {
+        std::string path = (fs::path(root) / "UpDefs" / name).string();
+        std::optional<std::string> text = ReadFile(path);
+        if (!text) problem = "cannot read " + path;
+        return text;
+    }
+    bool Updater(const std::string& source, FileFacts& facts, std::string& problem) override {
+        std::string file = (fs::path(root) / SplitSourceUrl(source).object).string();
+        if (!fs::is_regular_file(file) || !ReadFileFacts(files, file, facts)) {
+            problem = "missing file " + file;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string root;
+    PosixFiles files;
+};
+
+// The same checks against what a server really serves: over HTTPS only, with its certificate
+// checked as the program checks it.
+class UrlServed : public Served {
+public:
+    UrlServed(HttpClient& http, std::string server, std::string prefix)
+        : server(std::move(server)), prefix(std::move(prefix)) {
+        if (http.Startup()) session = http.OpenSession("fablewright-publish");
+    }
+    std::optional<std::string> Definitions(const std::string& name, std::string& problem) override {
+        std::string text;
+        bool ok = Fetch(server, prefix + "UpDefs/" + name, problem, [&](const char* data, std::size_t size) {
+            text.append(data, size);
+            return text.size() <= kMaxDefinitionsBytes;
+        });
+        if (!ok) return std::nullopt;
+        return text;
+    }
+    bool Updater(const std::string& source, FileFacts& facts, std::string& problem) override {
+        UpdaterSource where = SplitSourceUrl(source);
+        if (where.absolute && !where.secure) {
+            problem = "named over plain http, which a program refuses in definitions from https";
+            return false;
+        }
+        std::string host = where.absolute ? "https://" + where.server : server;
+        FileFactsAccumulator accumulator;
+        bool ok = Fetch(host, where.absolute ? where.object : prefix + where.object, problem,
+                        [&](const char* data, std::size_t size) {
+                            accumulator.Add(data, size);
+                            return true;
+                        });
+        return ok && accumulator.Finish(facts);
+    }
+
+private:
+    template <class Take>
+    bool Fetch(const std::string& host, const std::string& object, std::string& problem, Take take) {
+        std::string what = host + "/" + object;
+        std::unique_ptr<HttpConnection> connection = session ? session->Connect(host) : nullptr;
+        std::unique_ptr<HttpRequest> request = connection ? connection->OpenRequest("GET", object) : nullptr;
+        if (!request || !request->Send()) {
+            problem = request && request->LastFailure() == HttpFailure::kServerIdentity
+                          ? "the certificate of " + host + " does not verify"
+                          : "cannot fetch " + what;
+            return false;
+        }
+        int status = 0;
+        if (!request->QueryStatusCode(status) || status != 200) {
+            problem = what + " answered " + std::to_string(status);
+            return false;
+        }
+        std::vector<char> buffer(64 * 1024);
+        for (;;) {
+            std::ptrdiff_t n = request->ReadBlock(buffer.data(), buffer.size());
+            if (n == 0) return true;
+            if (n < 0 || !take(buffer.data(), static_cast<std::size_t>(n))) {
+                problem = "the answer for " + what + " broke off or is too large";
+                return false;
+            }
+        }
+    }
+
+    std::string server;
+    std::string prefix;
+    std::unique_ptr<HttpSession> session;
+};
+
+int Verify(const Options& options, System& clock, HttpClient& http, std::ostream& out,
+           std::ostream& err) {
     const std::string* root = options.One("--root");
+    const std::string* url = options.One("--url");
     auto keyPaths = options.values.find("--key");
-    if (!root || keyPaths == options.values.end()) {
-        err << "usage: fablewright-publish verify --root DIR --key PUB [--key PUB2] [NAME...]\n";
+    if ((root == nullptr) == (url == nullptr) || keyPaths == options.values.end()) {
+        err << "usage: fablewright-publish verify (--root DIR | --url https://HOST/) --key PUB "
+               "[--key PUB2] [NAME...]\n";
         return 2;
     }
     TrustedKeys keys;
@@ -466,36 +624,57 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         }
     }
     std::vector<std::string> names = options.positional;
-    fs::path defsFolder = fs::path(*root) / "UpDefs";
-    if (names.empty()) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(defsFolder, ec)) {
-            if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
+    std::unique_ptr<Served> served;
+    if (root) {
+        served = std::make_unique<FolderServed>(*root);
+        fs::path defsFolder = fs::path(*root) / "UpDefs";
         if (names.empty()) {
-            err << "error: no definitions in " << defsFolder.string() << "\n";
-            return 1;
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(defsFolder, ec)) {
+                if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+            }
+            std::sort(names.begin(), names.end());
+            if (names.empty()) {
+                err << "error: no definitions in " << defsFolder.string() << "\n";
+                return 1;
+            }
         }
+    } else {
+        // https://host[:port]/[folder/]: the server as the program names it, and where the
+        // served folder starts on it.
+        std::size_t slash = url->find('/', url->find("://") == std::string::npos ? 0 : url->find("://") + 3);
+        std::string server = url->substr(0, slash);
+        std::string prefix = slash == std::string::npos ? "" : url->substr(slash + 1);
+        if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+        std::optional<ServerAddress> address = ParseServerAddress(server);
+        if (!address || !address->secure) {
+            err << "error: --url " << *url << " is not an https:// address; only what a server "
+                   "serves over HTTPS, with a certificate that verifies, is checked\n";
+            return 2;
+        }
+        served = std::make_unique<UrlServed>(http, server, prefix);
+        if (names.empty()) names = {"FablewrightUpdates.txt"};
     }
-    PosixFiles files;
     int problems = 0;
     for (const std::string& name : names) {
-        std::string path = (defsFolder / name).string();
-        std::optional<std::string> text = ReadFile(path);
+        std::string problem;
+        std::optional<std::string> text = served->Definitions(name, problem);
         if (!text) {
-            out << name << ": FAILED: cannot read " << path << "\n";
+            out << name << ": FAILED: " << problem << "\n";
             ++problems;
             continue;
         }
-        DefinitionsCheck check = CheckSignedDefinitions(*text, name, keys, std::nullopt);
+        DefinitionsCheck check =
+            CheckSignedDefinitions(*text, name, keys, std::nullopt, clock.UnixTime());
         if (check.verdict != DefinitionsVerdict::kTrusted) {
             out << name << ": FAILED: " << VerdictText(check.verdict)
                 << (check.detail.empty() ? "" : " (" + check.detail + ")") << "\n";
             ++problems;
             continue;
         }
-        out << name << ": signature good, serial " << check.serial << "\n";
+        out << name << ": signature good, serial " << check.serial
+            << (check.expires ? ", expires " + FormatExpiry(*check.expires) : std::string(", never expires"))
+            << "\n";
         std::vector<std::string> lines = Lines(check.signedBytes);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             FieldTokenizer tokenizer(lines[i], "~");
@@ -506,13 +685,9 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
                 !tokenizer.NextField(digest)) {
                 continue;
             }
-            UpdaterSource where = SplitSourceUrl(source);
-            std::string file = (fs::path(*root) / where.object).string();
             std::string label = "  " + template_ + " (" + source + ", line " + std::to_string(i + 1) + "): ";
             FileFacts facts;
-            std::string problem;
-            if (!fs::is_regular_file(file) || !ReadFileFacts(files, file, facts)) {
-                problem = "missing file " + file;
+            if (!served->Updater(source, facts, problem)) {
             } else if (facts.size != ParseDecimal32(size)) {
                 problem = "size " + std::to_string(facts.size) + ", listed " + size;
             } else if (facts.checksum != ParseHex32(checksum)) {
@@ -525,6 +700,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
             if (!problem.empty()) {
                 out << label << "FAILED: " << problem << "\n";
                 ++problems;
+                problem.clear();
             } else {
                 out << label << "ok, " << facts.size << " bytes\n";
             }
@@ -537,6 +713,17 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    PosixSystem system;
+    return Run(args, out, err, system);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock) {
+    CurlHttpClient http;
+    return Run(args, out, err, clock, http);
+}
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock,
+        HttpClient& http) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? err : out) << kHelp;
         return args.empty() ? 2 : 0;
@@ -546,11 +733,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (command == "keygen") {
         options = Parse(args, 1, {"--out", "--passphrase-file"});
     } else if (command == "make") {
-        options = Parse(args, 1, {"--files", "--list", "--version", "--out"});
+        options = Parse(args, 1, {"--files", "--list", "--version", "--out", "--expires"});
     } else if (command == "sign") {
-        options = Parse(args, 1, {"--key", "--serial", "--name", "--passphrase-file"});
+        options = Parse(args, 1, {"--key", "--serial", "--name", "--passphrase-file", "--expires"});
     } else if (command == "verify") {
-        options = Parse(args, 1, {"--root", "--key"});
+        options = Parse(args, 1, {"--root", "--url", "--key"});
     } else {
         err << "unknown command \"" << command << "\"; see fablewright-publish --help\n";
         return 2;
@@ -560,9 +747,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return 2;
     }
     if (command == "keygen") return KeyGen(options, out, err);
-    if (command == "make") return Make(options, out, err);
-    if (command == "sign") return Sign(options, out, err);
-    return Verify(options, out, err);
+    if (command == "make") return Make(options, clock, out, err);
+    if (command == "sign") return Sign(options, clock, out, err);
+    return Verify(options, clock, http, out, err);
 }
 
 }  // namespace fw::publish

@@ -7,10 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/http_client.h"
+#include "platform/system.h"
+
 namespace fw::publish {
 
 // Runs one command line (without the program name); what a person reads goes to `out`,
 // problems to `err`. Returns the exit code: 0 on success, 1 on a problem found, 2 on misuse.
+// Expiry dates are reckoned from `clock`'s calendar time; without one, the system's.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `verify --url` fetches through `http` (without it, libcurl with the system's authorities).
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock);
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, System& clock,
+        HttpClient& http);
 
 }  // namespace fw::publish
