@@ -72,6 +72,18 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
         fault.redirect = std::string(value);
         return true;
     }
+    if (name == "retry-after") {
+        if (value.empty()) return false;
+        fault.retryAfter = std::string(value);
+        return true;
+    }
+    for (auto [flagName, flag] : {std::pair{"ignore-range", &fault.ignoreRange},
+                                  std::pair{"wrong-range", &fault.wrongRange},
+                                  std::pair{"no-validators", &fault.noValidators}}) {
+        if (name != flagName) continue;
+        *flag = true;
+        return equals == std::string_view::npos || value == "1";
+    }
     if (name == "drop") {
         fault.drop = true;
         return equals == std::string_view::npos || value == "1";
@@ -269,6 +281,10 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.drop) add("drop");
     if (fault.endless) add("endless");
     if (fault.redirect) add("redirect=" + *fault.redirect);
+    if (fault.retryAfter) add("retry-after=" + *fault.retryAfter);
+    if (fault.ignoreRange) add("ignore-range");
+    if (fault.wrongRange) add("wrong-range");
+    if (fault.noValidators) add("no-validators");
     return out;
 }
 
