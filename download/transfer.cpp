@@ -1,5 +1,6 @@
 #include "download/transfer.h"
 
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "download/checksum.h"
 #include "download/resume.h"
+#include "download/retry_after.h"
 #include "download/verify.h"
 #include "platform/path.h"
 #include "platform/server_address.h"
@@ -245,6 +247,15 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             partial.reset();
             offset = 0;
         } else {
+            // A busy server's wait goes into the retry question instead of an error.
+            std::string retryAfter;
+            if ((code == 503 || code == 429) && request->QueryHeader("Retry-After", retryAfter)) {
+                busyWaitSeconds = RetryAfterSeconds(
+                    retryAfter, std::chrono::duration_cast<std::chrono::seconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count());
+                if (busyWaitSeconds) return finish(false);
+            }
             ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
             return finish(false);
         }

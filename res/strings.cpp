@@ -103,6 +103,8 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "line break).\r\n\r\nChoose a different directory for the beta version."},
     {174, "The beta version directory %s could not be remembered in the settings; another "
           "program may be holding them. The next update will ask for it again."},
+    {200, "The server is busy and asks to be tried again in %d seconds. Do you wish to try "
+          "downloading the file %s again?"},
 };
 
 }  // namespace

@@ -105,5 +105,23 @@ TEST_F(ResumeTest, ACutDownloadIsContinuedOnlyWhenTheServerProvesItIsTheSameFile
     }
 }
 
+// The window asks the retry question with the wait a busy server named in it.
+TEST_F(ResumeTest, ABusyServersWaitIsInTheRetryQuestion) {
+    Definitions(UpdateLine("Sci Fi", "files/a.exe", 1000, 1));
+    ServerFault busy;
+    busy.status = 503;
+    busy.retryAfter = "42";
+    server->SetFault("/files/a.exe", busy);
+    tp.ui.ExpectMessageBox(IDNO, "Try Again?");
+    Run([&](HeadlessWindow& w, CUpdateDownloaderDlg&) {
+        ASSERT_TRUE(w.Click(res::kIdCheck));
+        ASSERT_TRUE(w.Click(res::kIdDownload));
+        w.Click(res::kIdExit);
+    });
+    ASSERT_EQ(tp.ui.messageBoxes.size(), 1u);  // no error before the question
+    EXPECT_EQ(tp.ui.messageBoxes[0].text,
+              Format(Text(res::kStrRetryBusyQuestion), 42, TempPath("a.exe")));
+}
+
 }  // namespace
 }  // namespace fw

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "download/resume.h"
+#include "download/retry_after.h"
 #include "platform/http_headers.h"
 
 namespace fw {
@@ -65,6 +66,38 @@ TEST(ResumeRulesTest, HeaderValuesAreFoundWhateverTheirCase) {
     EXPECT_EQ(value, "2");
     EXPECT_FALSE(FindHeaderValue(headers, "Last-Modified", value));
     EXPECT_FALSE(FindHeaderValue(headers, "HTTP/1.1 206 Partial Content", value));
+}
+
+TEST(RetryAfterTest, SecondsOrADateWithinTenMinutes) {
+    constexpr std::int64_t kNow = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    struct Case {
+        const char* value;
+        std::optional<std::uint32_t> seconds;
+    };
+    const Case cases[] = {
+        {"0", 0u},
+        {"120", 120u},
+        {"601", 600u},
+        {"99999999999", 600u},
+        {"Sun, 06 Nov 1994 08:50:07 GMT", 30u},
+        {"Sun, 06 Nov 1994 08:49:00 GMT", 0u},   // in the past
+        {"Mon, 07 Nov 1994 08:49:37 GMT", 600u},  // a day away
+        {"Sun, 06 Nov 1994 08:50:07 UTC", std::nullopt},
+        {"Sun, 06 Xyz 1994 08:50:07 GMT", std::nullopt},
+        {"-5", std::nullopt},
+        {"2.5", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RetryAfterSeconds(c.value, kNow), c.seconds) << c.value;
+}
+
+TEST(RetryAfterTest, TheSpreadAddsAtMostATenth) {
+    for (std::uint32_t random : {0u, 1u, 700u, 701u, 0xFFFFFFFFu}) {
+        std::uint32_t spread = WithSpread(7000, random);
+        EXPECT_GE(spread, 7000u);
+        EXPECT_LE(spread, 7700u);
+    }
+    EXPECT_NE(WithSpread(7000, 0), WithSpread(7000, 350));
 }
 
 }  // namespace

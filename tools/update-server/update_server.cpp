@@ -440,8 +440,9 @@ private:
             if (transfer.file.gcount() != static_cast<std::streamsize>(count)) return false;
             data = transfer.chunk.data();
         }
-        if (!sink.write(data, static_cast<std::size_t>(count))) return false;
+        // Counted before they go, so that a client never sees bytes the count does not hold.
         bodyBytesSent += count;
+        if (!sink.write(data, static_cast<std::size_t>(count))) return false;
         if (fault.bytesPerSecond > 0) {
             if (!transfer.rateStart) {
                 transfer.rateStart = offset;
