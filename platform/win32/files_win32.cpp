@@ -130,7 +130,7 @@ std::string Win32Files::GetProfileString(const std::string& path, std::string_vi
     DWORD size = static_cast<DWORD>(std::min<std::size_t>(bufferSize, 1u << 24));
     std::string buffer(size, '\0');
     DWORD length = GetPrivateProfileStringA(s.c_str(), k.c_str(), d.c_str(), buffer.data(), size,
-                                            FullPath(path).c_str());
+                                            fw::FullPath(path).c_str());
     buffer.resize(std::min<DWORD>(length, size - 1));
     return buffer;
 }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/http_headers.h"
 #include "platform/http_redirects.h"
 #include "platform/server_address.h"
 #include "platform/throughput_floor.h"
