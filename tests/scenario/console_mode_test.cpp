@@ -295,6 +295,24 @@ TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
     }
 }
 
+// An unattended retry continues a cut download instead of starting it again.
+TEST_F(ConsoleModeTest, AnUnattendedRetryContinuesACutDownload) {
+    Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe"));
+    const std::uint64_t size = fs::file_size(serverRoot + "/files/scifi.exe");
+    ServerFault cut;
+    cut.truncateAfter = size / 2;
+    server->SetFault("/files/scifi.exe", cut);
+    ConsoleResult r = RunConsole({"-unattended"}, [&](std::uint32_t) {
+        server->ClearFaults();
+        server->ClearRequests();
+    });
+    EXPECT_EQ(r.code, kExitSuccess) << r.err;
+    std::vector<RecordedRequest> requests = server->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=" + std::to_string(size / 2) + "-");
+    EXPECT_EQ(Runs().size(), 1u);
+}
+
 TEST_F(ConsoleModeTest, BetaRunNeedsAFolderThatTheBetaDialogAccepts) {
     struct Case {
         const char* what;
