@@ -9,6 +9,7 @@ packages=(
   xvfb xauth x11-apps x11-utils imagemagick xdotool libxtst-dev
   clang-14 libclang-rt-14-dev
   lintian desktop-file-utils dpkg-dev
+  nginx-light
 )
 # The Windows build and its tests under Wine need the cross compiler and Wine as well.
 if [ "${1:-}" = "--windows" ]; then
