@@ -52,7 +52,7 @@ struct ServerFault {
 
 // "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
 // rate=BYTES_PER_SECOND, length=N, drop, endless, redirect=URL (a URL without ","),
-// retry-after=TEXT (without ","), ignore-range, wrong-range, no-validators. PATH is split
+// retry-after=TEXT (a "," in it written as ";"), ignore-range, wrong-range, no-validators. PATH is split
 // off at the last ':' after which the switches make sense. Nothing when the text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
 // The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.

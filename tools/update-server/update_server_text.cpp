@@ -74,7 +74,10 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
     }
     if (name == "retry-after") {
         if (value.empty()) return false;
-        fault.retryAfter = std::string(value);
+        // A date's comma travels as ';', since commas part the switches.
+        std::string text(value);
+        std::replace(text.begin(), text.end(), ';', ',');
+        fault.retryAfter = std::move(text);
         return true;
     }
     for (auto [flagName, flag] : {std::pair{"ignore-range", &fault.ignoreRange},
@@ -281,7 +284,11 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.drop) add("drop");
     if (fault.endless) add("endless");
     if (fault.redirect) add("redirect=" + *fault.redirect);
-    if (fault.retryAfter) add("retry-after=" + *fault.retryAfter);
+    if (fault.retryAfter) {
+        std::string text = *fault.retryAfter;
+        std::replace(text.begin(), text.end(), ',', ';');
+        add("retry-after=" + text);
+    }
     if (fault.ignoreRange) add("ignore-range");
     if (fault.wrongRange) add("wrong-range");
     if (fault.noValidators) add("no-validators");
