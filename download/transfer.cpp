@@ -264,6 +264,13 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         std::unique_ptr<WritableFile> file = resumed
                                                  ? platform.files.OpenForAppend(partialPath)
                                                  : platform.files.CreateNewFile(partialPath);
+        if (!file && resumed) {
+            // Something other than the part we left (a link, say) is under its name: it goes,
+            // and the file is fetched whole.
+            request.reset();
+            RemovePartial(platform.files, localPath);
+            continue;
+        }
         if (!file) {
             ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
             return finish(false);

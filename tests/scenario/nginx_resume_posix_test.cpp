@@ -141,10 +141,14 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
         const char* what;
         std::string validator;
         std::string answer;  // what nginx logs for the download
+        bool link;           // the part's name is a symbolic link to a file elsewhere
     };
     const Case cases[] = {
-        {"the same file", etag, "/files/a.exe 206 " + std::to_string(kSize - kSize / 4)},
-        {"another version", "\"0-1\"", "/files/a.exe 200 " + std::to_string(kSize)},
+        {"the same file", etag, "/files/a.exe 206 " + std::to_string(kSize - kSize / 4), false},
+        {"another version", "\"0-1\"", "/files/a.exe 200 " + std::to_string(kSize), false},
+        // The rest is asked for, but nothing is written through the link: the file is fetched
+        // once more, whole, into a part of its own.
+        {"a link in place of the part", etag, "/files/a.exe 200 " + std::to_string(kSize), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -153,7 +157,13 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
         std::uint32_t expectedChecksum = 0;
         ASSERT_TRUE(FileChecksum(*tp.files, serverRoot + "/files/a.exe", expectedChecksum));
         std::string local = TempPath("a.exe");
-        tp.dir.Write("Fablewright/temp/a.exe.part", contents.substr(0, kSize / 4));
+        std::string elsewhere = tp.dir.Path("elsewhere");
+        if (c.link) {
+            tp.dir.Write("elsewhere", contents.substr(0, kSize / 4));
+            fs::create_symlink(elsewhere, local + ".part");
+        } else {
+            tp.dir.Write("Fablewright/temp/a.exe.part", contents.substr(0, kSize / 4));
+        }
         tp.dir.Write("Fablewright/temp/a.exe.part-note",
                      FormatPartialNote({c.validator, static_cast<std::int32_t>(kSize),
                                         expectedChecksum}));
@@ -168,7 +178,10 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
             },
             {"-server", nginx.Host()});
         EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
-        EXPECT_FALSE(fs::exists(local + ".part"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(local + ".part")));
+        if (c.link) {
+            EXPECT_EQ(fs::file_size(elsewhere), kSize / 4);
+        }
         std::vector<std::string> answers = nginx.Answers();
         ASSERT_GE(answers.size(), answersBefore + 2);  // the definitions, then the updater
         EXPECT_EQ(answers.back(), c.answer);
