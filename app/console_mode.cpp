@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <random>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/app.h"
+#include "download/retry_after.h"
 #include "platform/console/console_backend.h"
 #include "platform/ui/format.h"
 #include "res/resource.h"
@@ -416,6 +418,11 @@ int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned
         std::uint64_t pause = policy.firstRetryPauseMs;
         for (int i = 0; i < retriesGiven && pause < 0xFFFFFFFFu; ++i) pause *= 2;
         pause = std::min<std::uint64_t>(pause, 0xFFFFFFFFu);
+        // A busy server said how long to wait: that long, spread so that a crowd does not
+        // come back at once.
+        if (std::optional<std::uint32_t> busy = BusyWaitInQuestion(text)) {
+            pause = WithSpread(*busy * 1000u, std::random_device{}());
+        }
         ++retriesGiven;
         if (Unattended()) {
             out << "Trying again in " << (pause + 999) / 1000 << " s (" << retriesGiven << " of "

@@ -67,12 +67,19 @@ void CUpdateDownloaderDlg::RunDownloads() {
         }
         UpdateEntry& entry = updateEntries[i];
         entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
-        while (!TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
-                             entry.expectedChecksum,
-                             entry.expectedDigest ? std::optional(*entry.expectedDigest)
-                                                  : std::nullopt)) {
-            if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrRetryQuestion,
-                            entry.localPath) != IDYES) {
+        for (busyWaitSeconds.reset();
+             !TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
+                           entry.expectedChecksum,
+                           entry.expectedDigest ? std::optional(*entry.expectedDigest)
+                                                : std::nullopt);
+             busyWaitSeconds.reset()) {
+            int answer = busyWaitSeconds
+                             ? ShowMessage(*this, res::kStrRetryCaption, MB_YESNO,
+                                           res::kStrRetryBusyQuestion,
+                                           static_cast<int>(*busyWaitSeconds), entry.localPath)
+                             : ShowMessage(*this, res::kStrRetryCaption, MB_YESNO,
+                                           res::kStrRetryQuestion, entry.localPath);
+            if (answer != IDYES) {
                 complete = false;
                 break;
             }

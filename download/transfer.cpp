@@ -1,10 +1,15 @@
 #include "download/transfer.h"
 
+#include <chrono>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "download/checksum.h"
+#include "download/resume.h"
+#include "download/retry_after.h"
 #include "download/verify.h"
 #include "platform/path.h"
 #include "platform/server_address.h"
@@ -85,6 +90,49 @@ UpdaterSource SplitSourceUrl(std::string_view sourceUrl) {
     return {true, rest.substr(0, slash), rest.substr(slash + 1)};
 }
 
+namespace {
+
+// The partial updater left by an earlier try, when it can be continued: its note agrees with
+// what the definitions announce now, and it is shorter than the updater.
+std::optional<PartialNote> ReadPartial(Files& files, const std::string& localPath,
+                                       std::int32_t expectedSize, std::uint32_t expectedChecksum,
+                                       std::int64_t& offset) {
+    offset = 0;
+    std::unique_ptr<ReadableFile> noteFile =
+        files.OpenForReadingNoFollow(PartialNotePath(localPath));
+    if (!noteFile) return std::nullopt;
+    char text[2048];
+    std::ptrdiff_t length = noteFile->Read(text, sizeof text);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof text) return std::nullopt;
+    std::optional<PartialNote> note =
+        ParsePartialNote(std::string_view(text, static_cast<std::size_t>(length)));
+    if (!note || note->expectedSize != expectedSize ||
+        note->expectedChecksum != expectedChecksum) {
+        return std::nullopt;
+    }
+    std::optional<FileStatus> status = files.Stat(PartialPath(localPath));
+    if (!status || status->isDirectory || status->size <= 0 || status->size >= expectedSize) {
+        return std::nullopt;
+    }
+    offset = status->size;
+    return note;
+}
+
+void RemovePartial(Files& files, const std::string& localPath) {
+    files.Remove(PartialPath(localPath));
+    files.Remove(PartialNotePath(localPath));
+}
+
+bool WritePartialNote(Files& files, const std::string& localPath, const PartialNote& note) {
+    std::string path = PartialNotePath(localPath);
+    files.Remove(path);
+    std::unique_ptr<WritableFile> file = files.CreateNewFile(path);
+    std::string text = FormatPartialNote(note);
+    return file && file->Write(text.data(), text.size()) && file->Close();
+}
+
+}  // namespace
+
 bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std::string& localPath,
                                         std::int32_t expectedSize, std::uint32_t expectedChecksum,
                                         const std::optional<Sha256Digest>& expectedDigest) {
@@ -104,6 +152,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         statusText.SetWindowText(Format("Checking previously downloaded %s...", title));
         FileCheck check = CheckFile(platform.files, localPath, expectedChecksum, expectedDigest);
         if (check == FileCheck::kMatches) {
+            RemovePartial(platform.files, localPath);
             transferredBytes = WrappingAdd(transferredBytes, expectedSize);
             return true;
         }
@@ -119,138 +168,227 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         if (internetSession) extraConnection = internetSession->Connect(server);
         connection = extraConnection.get();
     }
-    std::unique_ptr<HttpRequest> request;
-    if (connection) request = connection->OpenRequest("GET", source.object);
-
-    bool result = false;
-    auto finish = [&] {
-        request.reset();
+    auto finish = [&](bool result) {
         extraConnection.reset();
         cancelButton.EnableWindow(false);
         exitButton.EnableWindow(true);
         return result;
     };
-    if (!request) return finish();
+    if (!connection) return finish(false);
 
-    statusText.SetWindowText(Format("Downloading %s...", title));
-    fileProgress.SetRange(0, 100);
+    const std::string partialPath = PartialPath(localPath);
+    // A resumed file that fails its checks, or an answer that does not continue it, is fetched
+    // whole once.
+    for (bool mayResume = expectedSize > 0;; mayResume = false) {
+        std::int64_t offset = 0;
+        std::optional<PartialNote> partial;
+        if (mayResume) {
+            partial = ReadPartial(platform.files, localPath, expectedSize, expectedChecksum, offset);
+        }
+        if (!partial) RemovePartial(platform.files, localPath);
 
-    std::unique_ptr<WritableFile> file = platform.files.CreateFile(localPath);
-    if (!file) {
-        ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
-        return finish();
-    }
-    cancelRequested = 0;
-    cancelButton.EnableWindow(true);
-    exitButton.EnableWindow(false);
+        std::unique_ptr<HttpRequest> request = connection->OpenRequest("GET", source.object);
+        if (!request) return finish(false);
 
-    // While the network keeps us waiting the window goes on answering, and a confirmed Cancel
-    // ends the wait.
-    WaitCallback whileWaiting = [this] {
-        platform.ui.PumpMessages();
-        return cancelRequested == 0;
-    };
-    int code = 0;
-    if (!request->Send({}, {}, whileWaiting) || !request->QueryStatusCode(code)) {
-        file->Close();
-        // A wait given up for a confirmed Cancel is no error: it ends as a Cancel between
-        // blocks does, with no file left.
-        if (cancelRequested != 0) {
-            file.reset();
+        statusText.SetWindowText(Format("Downloading %s...", title));
+        fileProgress.SetRange(0, 100);
+        cancelRequested = 0;
+        cancelButton.EnableWindow(true);
+        exitButton.EnableWindow(false);
+
+        // While the network keeps us waiting the window goes on answering, and a confirmed
+        // Cancel ends the wait.
+        WaitCallback whileWaiting = [this] {
+            platform.ui.PumpMessages();
+            return cancelRequested == 0;
+        };
+        // The updater's name is taken at once, empty, so that a temp folder that cannot hold
+        // it shows before anything is fetched; it gets bytes only once they pass every check.
+        if (std::unique_ptr<WritableFile> placeholder = platform.files.CreateFile(localPath);
+            !placeholder || !placeholder->Close()) {
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+            return finish(false);
+        }
+        std::string headers;
+        if (partial) {
+            headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " +
+                      partial->validator;
+        }
+        int code = 0;
+        if (!request->Send(headers, {}, whileWaiting) || !request->QueryStatusCode(code)) {
+            // A wait given up for a confirmed Cancel is no error: it ends as a Cancel between
+            // blocks does, with no file under the updater's name.
+            if (cancelRequested != 0) {
+                platform.files.Remove(localPath);
+                return finish(false);
+            }
+            bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
+            ShowMessage(*this, res::kStrError, MB_OK,
+                        identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed, title);
+            return finish(false);
+        }
+        std::string etag;
+        std::string lastModified;
+        request->QueryHeader("ETag", etag);
+        request->QueryHeader("Last-Modified", lastModified);
+        std::string validator = ChooseValidator(etag, lastModified);
+        if (partial && code == 206) {
+            std::string contentRange;
+            // Only the rest of the same file, from the same version of it, may be appended.
+            if (!request->QueryHeader("Content-Range", contentRange) ||
+                !ContentRangeContinues(contentRange, offset, expectedSize) ||
+                validator != partial->validator) {
+                RemovePartial(platform.files, localPath);
+                continue;
+            }
+        } else if (code == 200) {
+            // Whatever was kept is replaced by the whole file.
+            if (partial) RemovePartial(platform.files, localPath);
+            partial.reset();
+            offset = 0;
+        } else {
+            // A busy server's wait goes into the retry question instead of an error.
+            std::string retryAfter;
+            if ((code == 503 || code == 429) && request->QueryHeader("Retry-After", retryAfter)) {
+                busyWaitSeconds = RetryAfterSeconds(
+                    retryAfter, std::chrono::duration_cast<std::chrono::seconds>(
+                                    std::chrono::system_clock::now().time_since_epoch())
+                                    .count());
+                if (busyWaitSeconds) return finish(false);
+            }
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
+            return finish(false);
+        }
+        const bool resumed = partial.has_value();
+
+        std::unique_ptr<WritableFile> file = resumed
+                                                 ? platform.files.OpenForAppend(partialPath)
+                                                 : platform.files.CreateNewFile(partialPath);
+        if (!file && resumed) {
+            // Something other than the part we left (a link, say) is under its name: it goes,
+            // and the file is fetched whole.
+            request.reset();
+            RemovePartial(platform.files, localPath);
+            continue;
+        }
+        if (!file) {
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+            return finish(false);
+        }
+        // Without a validator a partial file could not be told from another version's: it is
+        // not kept.
+        bool keepPartial = !validator.empty() && expectedSize > 0;
+        if (!resumed && keepPartial &&
+            !WritePartialNote(platform.files, localPath,
+                              {validator, expectedSize, expectedChecksum})) {
+            keepPartial = false;
+        }
+
+        // Each block is read straight into its place in the buffer that goes to the disk.
+        std::vector<char> pending(kBlockSize * kBlocksPerWrite);
+        std::size_t pendingBytes = 0;
+        std::int64_t written = offset;  // on the disk; behind `received` by the pending blocks
+        // With a digest to match, the bytes of a whole download are summed and hashed on their
+        // way to the disk, while the network keeps sending: a second pass over the file would
+        // add its whole time.
+        std::optional<FileFactsAccumulator> facts;
+        if (expectedDigest && !resumed) facts.emplace();
+        auto writePending = [&] {
+            if (facts) facts->Add(pending.data(), pendingBytes);
+            bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
+            if (ok) written += static_cast<std::int64_t>(pendingBytes);
+            pendingBytes = 0;
+            return ok;
+        };
+        // The bars start where the kept part ends; the rate, and so the time remaining, counts
+        // only what arrives now. Like the bytes of a failed try, the kept part counts again.
+        std::int64_t received = offset;
+        transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(offset));
+        // An answer longer than announced can never pass the length check, and one that never
+        // ends would fill the disk: reading stops as soon as it goes past the size.
+        const std::int64_t sizeLimit = expectedSize > 0 ? expectedSize : kMaxUpdaterBytes;
+        std::int32_t lastShownSeconds = -1;
+        bool readFailed = false;
+        bool tooLong = false;
+        bool writeFailed = false;
+        bool cancelled = false;
+        for (;;) {
+            platform.ui.PumpMessages();
+            if (cancelRequested) {
+                cancelled = true;
+                break;
+            }
+            std::uint32_t tick = platform.system.GetTickCount();
+            std::ptrdiff_t count =
+                request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
+            if (count == 0) break;
+            if (count < 0) {
+                // A wait given up for a confirmed Cancel ends like a cancel between blocks.
+                cancelled = cancelRequested != 0;
+                readFailed = !cancelled;
+                break;
+            }
+            if (received + count > sizeLimit) {
+                tooLong = true;
+                break;
+            }
+            rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
+            pendingBytes += static_cast<std::size_t>(count);
+            if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
+                writeFailed = true;
+                break;
+            }
+            received += count;
+            transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
+            UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
+        }
+        if (!tooLong && !writeFailed && !writePending()) writeFailed = true;
+        if (writeFailed) ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
+        bool closed = file->Close();
+        file.reset();
+        request.reset();
+
+        // The length that counts is what reached the disk: blocks that were received but could
+        // not be written leave the file short.
+        if (readFailed || cancelled || tooLong || (expectedSize > 0 && written != expectedSize)) {
+            // A cut answer is kept to be continued; anything else that is known to be wrong
+            // goes. Either way it never takes the updater's name.
+            bool keep = keepPartial && closed && !writeFailed && !tooLong &&
+                        written < expectedSize;
+            if (!keep) RemovePartial(platform.files, localPath);
             platform.files.Remove(localPath);
-            return finish();
+            return finish(false);
         }
-        bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
-        ShowMessage(*this, res::kStrError, MB_OK,
-                    identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed, title);
-        return finish();
-    }
-    if (code != 200) {
-        ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
-        file->Close();
-        return finish();
-    }
-
-    // Each block is read straight into its place in the buffer that goes to the disk.
-    std::vector<char> pending(kBlockSize * kBlocksPerWrite);
-    std::size_t pendingBytes = 0;
-    std::int64_t written = 0;  // on the disk; behind `received` by the pending blocks
-    // With a digest to match, the bytes are summed and hashed on their way to the disk, while
-    // the network keeps sending: a second pass over the file would add its whole time.
-    std::optional<FileFactsAccumulator> facts;
-    if (expectedDigest) facts.emplace();
-    auto writePending = [&] {
-        if (facts) facts->Add(pending.data(), pendingBytes);
-        bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
-        if (ok) written += static_cast<std::int64_t>(pendingBytes);
-        pendingBytes = 0;
-        return ok;
-    };
-    std::int64_t received = 0;
-    // An answer longer than announced can never pass the length check, and one that never ends
-    // would fill the disk: reading stops as soon as it goes past the size.
-    const std::int64_t sizeLimit = expectedSize > 0 ? expectedSize : kMaxUpdaterBytes;
-    std::int32_t lastShownSeconds = -1;
-    bool readFailed = false;
-    bool tooLong = false;
-    bool writeFailed = false;
-    for (;;) {
-        platform.ui.PumpMessages();
-        if (cancelRequested) break;
-        std::uint32_t tick = platform.system.GetTickCount();
-        std::ptrdiff_t count =
-            request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
-        if (count == 0) break;
-        if (count < 0) {
-            // A wait given up for a confirmed Cancel ends like a cancel between blocks.
-            readFailed = cancelRequested == 0;
-            break;
+        FileCheck check = FileCheck::kDiffers;
+        FileFacts sums;
+        if (facts) {
+            // Only a file that took every byte received holds what was summed.
+            if (closed && !writeFailed && facts->Finish(sums)) {
+                check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+            }
+        } else if (closed) {
+            check = CheckFile(platform.files, partialPath, expectedChecksum, expectedDigest);
         }
-        if (received + count > sizeLimit) {
-            tooLong = true;
-            break;
+        if (check == FileCheck::kMatches) {
+            platform.files.Remove(PartialNotePath(localPath));
+            if (!platform.files.Rename(partialPath, localPath)) {
+                RemovePartial(platform.files, localPath);
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+                return finish(false);
+            }
+            return finish(true);
         }
-        rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
-        pendingBytes += static_cast<std::size_t>(count);
-        if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
-            writeFailed = true;
-            break;
-        }
-        received += count;
-        transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
-        UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
-    }
-    if (!tooLong && !writeFailed && !writePending()) writeFailed = true;
-    if (writeFailed) ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
-    bool closed = file->Close();
-    file.reset();
-
-    // The length that counts is what reached the disk: blocks that were received but could not
-    // be written leave the file short.
-    if (readFailed || tooLong || (expectedSize > 0 && written != expectedSize)) {
-        // What arrived is known to be incomplete, so it must not be mistaken for an updater.
+        // Bytes that fail their checks are of no use to a later try either.
+        RemovePartial(platform.files, localPath);
         platform.files.Remove(localPath);
-        return finish();
-    }
-    FileCheck check = FileCheck::kDiffers;
-    FileFacts sums;
-    if (facts) {
-        // Only a file that took every byte received holds what was summed.
-        if (closed && !writeFailed && facts->Finish(sums)) {
-            check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+        if (resumed) continue;
+        if (check == FileCheck::kAltered) {
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrFileAltered, title);
+        } else {
+            ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
         }
-    } else if (closed) {
-        check = CheckFile(platform.files, localPath, expectedChecksum, std::nullopt);
+        return finish(false);
     }
-    if (check == FileCheck::kMatches) {
-        result = true;
-    } else if (check == FileCheck::kAltered) {
-        platform.files.Remove(localPath);
-        ShowMessage(*this, res::kStrError, MB_OK, res::kStrFileAltered, title);
-    } else {
-        ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
-    }
-    return finish();
 }
 
 }  // namespace fw

@@ -70,6 +70,25 @@ public:
     virtual std::unique_ptr<WritableFile> CreateFile(const std::string& path) = 0;
     virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
     virtual bool Remove(const std::string& path) = 0;
+
+    // For files kept between runs in a folder others might reach: none of these goes through a
+    // symbolic link (or, on Windows, any reparse point) at `path`. Hosts override them; the
+    // defaults here are what plain files allow.
+    // Creates `path` for writing only when nothing has that name yet; nullptr otherwise.
+    virtual std::unique_ptr<WritableFile> CreateNewFile(const std::string& path) {
+        if (Stat(path)) return nullptr;
+        return CreateFile(path);
+    }
+    // The regular file at `path`, opened to write after its last byte; nullptr when there is none.
+    virtual std::unique_ptr<WritableFile> OpenForAppend(const std::string& /*path*/) {
+        return nullptr;
+    }
+    // The regular file at `path`, opened for reading; nullptr when there is none.
+    virtual std::unique_ptr<ReadableFile> OpenForReadingNoFollow(const std::string& path) {
+        return OpenForReading(path);
+    }
+    // Gives the file `from` the name `to`, replacing a file of that name; false when it cannot.
+    virtual bool Rename(const std::string& from, const std::string& to);
     // The file's name as a user would see it (GetFileTitleA): the last path component.
     virtual std::string GetFileTitle(const std::string& path) = 0;
 
@@ -83,5 +102,20 @@ public:
     // itself here.
     virtual bool SameFolder(const std::string& a, const std::string& b) { return a == b; }
 };
+
+inline bool Files::Rename(const std::string& from, const std::string& to) {
+    std::unique_ptr<ReadableFile> source = OpenForReading(from);
+    std::unique_ptr<WritableFile> target = source ? CreateFile(to) : nullptr;
+    if (!target) return false;
+    char block[4096];
+    for (;;) {
+        std::ptrdiff_t count = source->Read(block, sizeof block);
+        if (count < 0) return false;
+        if (count == 0) break;
+        if (!target->Write(block, static_cast<std::size_t>(count))) return false;
+    }
+    source.reset();
+    return target->Close() && Remove(from);
+}
 
 }  // namespace fw

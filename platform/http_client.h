@@ -68,6 +68,9 @@ public:
     virtual HttpFailure LastFailure() const { return HttpFailure::kOther; }
     // After Send: the Location header of the answer; false when it has none.
     virtual bool QueryLocation(std::string& /*location*/) { return false; }
+    // After Send: the value of the answer's header line `name` (compared without regard to
+    // case; the first of several), blanks around it dropped; false when the answer has none.
+    virtual bool QueryHeader(std::string_view /*name*/, std::string& /*value*/) { return false; }
 };
 
 class HttpConnection {

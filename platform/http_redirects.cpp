@@ -98,6 +98,9 @@ public:
     HttpFailure LastFailure() const override {
         return current ? current->LastFailure() : HttpFailure::kOther;
     }
+    bool QueryHeader(std::string_view name, std::string& value) override {
+        return current && current->QueryHeader(name, value);
+    }
     bool QueryLocation(std::string& location) override {
         return current && current->QueryLocation(location);
     }

@@ -135,6 +135,8 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
     {190, "The network connection is metered: the scheduled check waits for the next time."},
     {191, "Version %s was skipped: no notification."},
     {192, "-notify and -scheduled go with -quietcheck."},
+    {200, "The server is busy and asks to be tried again in %d seconds. Do you wish to try "
+          "downloading the file %s again?"},
 };
 
 }  // namespace

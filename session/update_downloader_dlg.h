@@ -102,6 +102,8 @@ public:
     std::string betaDir;
     std::int32_t totalBytes = 0;
     std::int32_t transferredBytes = 0;
+    // Set by a transfer that a busy server (503, 429) turned away with a Retry-After.
+    std::optional<std::uint32_t> busyWaitSeconds;
     RateWindow rateWindow;
     std::uint32_t remainingShownTick = 0;  // when the time-remaining text last changed
     static constexpr std::uint32_t kRemainingPeriodMs = 1000;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/http_headers.h"
 #include "platform/http_redirects.h"
 #include "platform/server_address.h"
 #include "platform/throughput_floor.h"
@@ -202,6 +203,11 @@ public:
         return true;
     }
 
+    bool QueryHeader(std::string_view name, std::string& value) override {
+        if (phase != Phase::kReceiving) return false;
+        return FindHeaderValue(rawHeaders, name, value);
+    }
+
     std::ptrdiff_t ReadBlock(void* destination, std::size_t size,
                              const WaitCallback& whileWaiting) override {
         if (phase != Phase::kReceiving) return -1;
@@ -371,6 +377,7 @@ private:
             self->statusCode = code;
             self->headersDone = false;
             self->hasLocation = false;
+            self->rawHeaders.clear();
         } else if (StartsWithNoCase(line, "location:")) {
             std::string_view value = line.substr(9);
             while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
@@ -388,6 +395,12 @@ private:
         } else if (line == "\r\n" || line == "\n") {
             // An interim answer (1xx) is followed by the real one.
             if (self->statusCode >= 200) self->headersDone = true;
+        }
+        if (self->rawHeaders.size() + line.size() > kMaxLineBytes) return 0;
+        try {
+            self->rawHeaders.append(line);
+        } catch (...) {
+            return 0;
         }
         return size;
     }
@@ -433,6 +446,7 @@ private:
     HttpFailure failure = HttpFailure::kOther;
     bool hasLocation = false;
     std::string location;
+    std::string rawHeaders;  // of the last answer, status line included
     bool paused = false;
     std::vector<char> buffer;
     std::size_t readPos = 0;

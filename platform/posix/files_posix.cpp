@@ -263,6 +263,33 @@ std::unique_ptr<ReadableFile> PosixFiles::OpenForReading(const std::string& path
     return file;
 }
 
+std::unique_ptr<WritableFile> PosixFiles::CreateNewFile(const std::string& path) {
+    // O_EXCL fails on any existing name, a dangling link included.
+    struct stat status {};
+    FileDescriptor fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, status);
+    if (!fd.valid()) return nullptr;
+    return std::make_unique<PosixWritableFile>(fd.Release());
+}
+
+std::unique_ptr<WritableFile> PosixFiles::OpenForAppend(const std::string& path) {
+    struct stat status {};
+    FileDescriptor fd = OpenRegularFile(path, O_WRONLY | O_APPEND | O_NOFOLLOW, status);
+    if (!fd.valid()) return nullptr;
+    return std::make_unique<PosixWritableFile>(fd.Release());
+}
+
+std::unique_ptr<ReadableFile> PosixFiles::OpenForReadingNoFollow(const std::string& path) {
+    struct stat status {};
+    FileDescriptor fd = OpenRegularFile(path, O_RDONLY | O_NOFOLLOW, status);
+    if (!fd.valid()) return nullptr;
+    return std::make_unique<PosixReadableFile>(fd.Release());
+}
+
+bool PosixFiles::Rename(const std::string& from, const std::string& to) {
+    // A link at `to` is replaced, not followed.
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool PosixFiles::Remove(const std::string& path) {
     // Files only, as the Windows runtime's remove(): an empty folder stays.
     return ::unlink(path.c_str()) == 0;

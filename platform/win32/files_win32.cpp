@@ -280,6 +280,61 @@ std::unique_ptr<ReadableFile> Win32Files::OpenForReading(const std::string& path
     return readable;
 }
 
+namespace {
+
+// A regular file on a disk, opened as itself: a reparse point (a link or junction) is opened
+// rather than followed, and then refused.
+HANDLE OpenPlainFile(const std::string& path, DWORD access, DWORD disposition) {
+    HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!IsDiskFile(handle) || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        CloseHandle(handle);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+HFILE AsHfile(HANDLE handle) {
+    return static_cast<HFILE>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+}  // namespace
+
+std::unique_ptr<WritableFile> Win32Files::CreateNewFile(const std::string& path) {
+    HANDLE handle = OpenPlainFile(path, GENERIC_WRITE, CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32WritableFile>(AsHfile(handle));
+}
+
+std::unique_ptr<WritableFile> Win32Files::OpenForAppend(const std::string& path) {
+    HANDLE handle = OpenPlainFile(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto file = std::make_unique<Win32WritableFile>(AsHfile(handle));
+    if (SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        return nullptr;
+    }
+    return file;
+}
+
+std::unique_ptr<ReadableFile> Win32Files::OpenForReadingNoFollow(const std::string& path) {
+    HANDLE handle = OpenPlainFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return std::make_unique<Win32ReadableFile>(fd);
+}
+
+bool Win32Files::Rename(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
 bool Win32Files::Remove(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 std::string Win32Files::GetFileTitle(const std::string& path) {

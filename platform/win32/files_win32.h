@@ -21,6 +21,10 @@ public:
     std::unique_ptr<WritableFile> CreateFile(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
     bool Remove(const std::string& path) override;
+    std::unique_ptr<WritableFile> CreateNewFile(const std::string& path) override;
+    std::unique_ptr<WritableFile> OpenForAppend(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenForReadingNoFollow(const std::string& path) override;
+    bool Rename(const std::string& from, const std::string& to) override;
     std::string GetFileTitle(const std::string& path) override;
     std::string FullPath(const std::string& path) override;
     bool SameFolder(const std::string& a, const std::string& b) override;

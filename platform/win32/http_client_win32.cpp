@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/http_headers.h"
 #include "platform/http_redirects.h"
 #include "platform/server_address.h"
 #include "platform/throughput_floor.h"
@@ -140,6 +141,7 @@ struct Exchange {
     DWORD status = 0;
     DWORD sendError = 0;          // of a failed send, taken on the worker that made it
     std::optional<std::string> location;  // of a redirect answer
+    std::string rawHeaders;       // of the answer, status line included
     Stream stream = Stream::kOpen;
     std::size_t filled = 0;       // bytes in the ring that the request has not handed back
 
@@ -219,6 +221,21 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
             location = std::string(value.c_str());
         }
     }
+    // The other header lines are asked for here too, for the same reason.
+    std::string rawHeaders;
+    DWORD headersSize = 0;
+    if (status != 0) {
+        if (!StillWanted(*x)) return;
+        HttpQueryInfoA(handle, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &headersSize, nullptr);
+    }
+    if (headersSize > 0 && headersSize <= kMaxLineBytes) {
+        if (!StillWanted(*x)) return;
+        std::string value(headersSize, '\0');
+        if (HttpQueryInfoA(handle, HTTP_QUERY_RAW_HEADERS_CRLF, value.data(), &headersSize,
+                           nullptr)) {
+            rawHeaders = std::string(value.c_str());
+        }
+    }
     std::size_t writePos = 0;
     ReadPace pace;
     {
@@ -232,6 +249,7 @@ void RunWorker(const std::shared_ptr<Exchange>& x) {
         x->status = status;
         x->sendError = sendError;
         x->location = std::move(location);
+        x->rawHeaders = std::move(rawHeaders);
         x->WakeCaller();
         if (!x->sent || x->stop) return;
     }
@@ -363,6 +381,12 @@ public:
         if (!exchange->location) return false;
         location = *exchange->location;
         return true;
+    }
+
+    bool QueryHeader(std::string_view name, std::string& value) override {
+        if (!exchange || status == 0) return false;
+        std::lock_guard<std::mutex> guard(exchange->lock);
+        return FindHeaderValue(exchange->rawHeaders, name, value);
     }
 
     ReadStatus ReadLine(std::string& line, const WaitCallback& whileWaiting) override {

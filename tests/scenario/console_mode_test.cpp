@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -118,6 +120,15 @@ protected:
     std::vector<test::UpdaterRun> Runs() const { return test::ReadUpdaterLog(logPath); }
     bool TempEmpty() const {
         return !fs::exists(installFolder + "/temp") || fs::is_empty(installFolder + "/temp");
+    }
+    // Nothing in temp but what a later try continues from, under names that are never started.
+    bool TempHoldsOnlyPartials() const {
+        if (!fs::exists(installFolder + "/temp")) return true;
+        for (const fs::directory_entry& entry : fs::directory_iterator(installFolder + "/temp")) {
+            std::string name = entry.path().filename().string();
+            if (!name.ends_with(".part") && !name.ends_with(".part-note")) return false;
+        }
+        return true;
     }
 
     test::EnvironmentGuard environment;
@@ -241,6 +252,71 @@ TEST_F(ConsoleModeTest, FailedFilesAreRetriedThreeTimesWithGrowingPauses) {
         std::string question = Format(Text(res::kStrRetryQuestion), TempPath("fantasy.exe"));
         EXPECT_NE(r.err.find(question), std::string::npos) << r.err;
     }
+}
+
+// A busy server's Retry-After, in seconds or as a date, is the pause before the next try,
+// spread by at most a tenth; the question names the wait.
+TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
+    auto httpDate = [](std::time_t at) {
+        std::tm utc {};
+#ifdef _WIN32
+        gmtime_s(&utc, &at);
+#else
+        gmtime_r(&at, &utc);
+#endif
+        char text[64];
+        std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+        return std::string(text);
+    };
+    struct Case {
+        const char* what;
+        int code;
+        std::string retryAfter;
+        std::uint32_t shortest;  // seconds
+        std::uint32_t longest;
+    };
+    const Case cases[] = {
+        {"seconds", 503, "7", 7, 7},
+        {"a date", 503, httpDate(std::time(nullptr) + 30), 28, 30},
+        {"too many requests, capped at ten minutes", 429, "86400", 600, 600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installFolder + "/temp");
+        server->ClearRequests();
+        Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe"));
+        ServerFault busy;
+        busy.status = c.code;
+        busy.retryAfter = c.retryAfter;
+        server->SetFault("/files/scifi.exe", busy);
+        ConsoleResult r = RunConsole({"-unattended"}, [&](std::uint32_t) { server->ClearFaults(); });
+        server->ClearFaults();
+        EXPECT_EQ(r.code, kExitSuccess) << r.err;
+        ASSERT_EQ(r.pauses.size(), 1u);
+        EXPECT_GE(r.pauses[0], c.shortest * 1000);
+        EXPECT_LE(r.pauses[0], c.longest * 1100);
+        std::size_t wait = r.err.find("asks to be tried again in ");
+        ASSERT_NE(wait, std::string::npos) << r.err;
+        EXPECT_EQ(RequestsFor("/files/scifi.exe"), 2);
+    }
+}
+
+// An unattended retry continues a cut download instead of starting it again.
+TEST_F(ConsoleModeTest, AnUnattendedRetryContinuesACutDownload) {
+    Definitions("version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe"));
+    const std::uint64_t size = fs::file_size(serverRoot + "/files/scifi.exe");
+    ServerFault cut;
+    cut.truncateAfter = size / 2;
+    server->SetFault("/files/scifi.exe", cut);
+    ConsoleResult r = RunConsole({"-unattended"}, [&](std::uint32_t) {
+        server->ClearFaults();
+        server->ClearRequests();
+    });
+    EXPECT_EQ(r.code, kExitSuccess) << r.err;
+    std::vector<RecordedRequest> requests = server->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=" + std::to_string(size / 2) + "-");
+    EXPECT_EQ(Runs().size(), 1u);
 }
 
 TEST_F(ConsoleModeTest, BetaRunNeedsAFolderThatTheBetaDialogAccepts) {
@@ -421,7 +497,7 @@ TEST_F(ConsoleModeTest, AnInterruptStopsTheRunAtTheNextSafePoint) {
         EXPECT_EQ(RequestsFor("/files/fantasy.exe"), c.updatersKept ? 1 : 0);
         EXPECT_EQ(fs::exists(TempPath("fantasy.exe")), c.updatersKept);
         if (!c.updatersKept) {
-            EXPECT_TRUE(TempEmpty());
+            EXPECT_TRUE(TempHoldsOnlyPartials());
         }
         EXPECT_TRUE(r.pauses.empty());  // no retry
     }

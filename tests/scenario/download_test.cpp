@@ -148,8 +148,9 @@ TEST_F(DownloadTest, FailedTransfersAskToTryAgain) {
         {"dropped before the answer", good, dropped, {Format(Text(135), "a.exe")}, true, 0},
         {"more bytes than announced", "update~Fablewright~files/a.exe~19999~" + checksum + "\n",
          ServerFault{}, {}, false, 0},
+        // A file that fails its checks never takes the updater's name.
         {"checksum mismatch", "update~Fablewright~files/a.exe~20000~12345\n", ServerFault{},
-         {Format(Text(124), "a.exe")}, true, 20000},
+         {Format(Text(124), "a.exe")}, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

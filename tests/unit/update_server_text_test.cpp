@@ -51,6 +51,14 @@ TEST(UpdateServerTextTest, FaultSwitchesReadBackAsWritten) {
          "endless"},
         {Fault(503, 10, 3, milliseconds(40), 7, 99, true),
          "status=503,truncate=10,stall=0.040@3,rate=7,length=99,drop"},
+        {[] {
+             ServerFault f = Fault(503);
+             f.retryAfter = "Wed, 09 Dec 2026 00:45:44 GMT";
+             f.ignoreRange = f.wrongRange = f.noValidators = true;
+             return f;
+         }(),
+         "status=503,retry-after=Wed; 09 Dec 2026 00:45:44 GMT,ignore-range,wrong-range,"
+         "no-validators"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatFaultSwitches(c.fault), c.text);

@@ -2,7 +2,12 @@
 
 #include <httplib.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <ctime>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -60,12 +65,58 @@ std::unique_ptr<httplib::Server> NewTlsServer(const TestAuthority::Credentials& 
     return server;
 }
 
-// What one answer sends: a file from the root, or a short text.
+// What one answer sends: a file from the root (from `start` on), or a short text.
 struct Body {
     fs::path file;
     std::string text;
+    std::uint64_t start = 0;
     std::uint64_t size = 0;
 };
+
+// A file's validators: they change whenever its contents may have.
+struct Validators {
+    std::string etag;
+    std::string lastModified;
+};
+
+Validators ValidatorsOf(const fs::path& file) {
+    Validators validators;
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0) return validators;
+    validators.etag = "\"" + std::to_string(status.st_ino) + "-" +
+                      std::to_string(status.st_size) + "-" + std::to_string(status.st_mtim.tv_sec) +
+                      "." + std::to_string(status.st_mtim.tv_nsec) + "\"";
+    char date[64] = {};
+    std::tm utc {};
+    time_t seconds = status.st_mtim.tv_sec;
+    if (gmtime_r(&seconds, &utc) != nullptr) {
+        std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    }
+    validators.lastModified = date;
+    return validators;
+}
+
+// "bytes=FIRST-" or "bytes=FIRST-LAST": the first and last byte asked for (LAST open: the end).
+bool ParseSingleRange(std::string_view text, std::uint64_t& first,
+                      std::optional<std::uint64_t>& last) {
+    constexpr std::string_view kUnit = "bytes=";
+    if (text.substr(0, kUnit.size()) != kUnit) return false;
+    text.remove_prefix(kUnit.size());
+    std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos || dash == 0) return false;
+    auto number = [](std::string_view digits, std::uint64_t& value) {
+        if (digits.empty()) return false;
+        auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return error == std::errc{} && end == digits.data() + digits.size();
+    };
+    if (!number(text.substr(0, dash), first)) return false;
+    std::string_view rest = text.substr(dash + 1);
+    if (rest.empty()) return true;
+    std::uint64_t lastByte = 0;
+    if (!number(rest, lastByte) || lastByte < first) return false;
+    last = lastByte;
+    return true;
+}
 
 }  // namespace
 
@@ -179,7 +230,10 @@ public:
     void ClearRequests() {
         std::lock_guard lock(mutex);
         requests.clear();
+        bodyBytesSent = 0;
     }
+
+    std::uint64_t BodyBytesSent() const { return bodyBytesSent; }
 
 private:
     // One body on its way out, shared by the calls of the library's content provider.
@@ -235,9 +289,59 @@ private:
             body.text = "Not found\n";
         } else {
             response.status = 200;
+            if (!AnswerForFile(request, response, body, fault)) return;
         }
+        if (fault.retryAfter) response.set_header("Retry-After", *fault.retryAfter);
         if (body.file.empty()) body.size = body.text.size();
-        SendBody(response, std::move(body), fault);
+        SendBody(response, std::move(body), fault, request.has_header("Range"));
+    }
+
+    // Validators, a conditional request's 304 and a range's 206 for the file in `body`; false
+    // when the answer is complete without a body.
+    bool AnswerForFile(const httplib::Request& request, httplib::Response& response, Body& body,
+                       const ServerFault& fault) {
+        Validators validators;
+        if (!fault.noValidators) validators = ValidatorsOf(body.file);
+        if (!validators.etag.empty()) response.set_header("ETag", validators.etag);
+        if (!validators.lastModified.empty()) {
+            response.set_header("Last-Modified", validators.lastModified);
+        }
+        auto matches = [&](const std::string& text) {
+            return !text.empty() && (text == validators.etag || text == validators.lastModified);
+        };
+        bool unchanged = request.has_header("If-None-Match")
+                             ? matches(request.get_header_value("If-None-Match"))
+                             : matches(request.get_header_value("If-Modified-Since"));
+        if (unchanged) {
+            response.status = 304;
+            return false;
+        }
+        std::uint64_t first = 0;
+        std::optional<std::uint64_t> last;
+        if (fault.ignoreRange || !request.has_header("Range") ||
+            !ParseSingleRange(request.get_header_value("Range"), first, last)) {
+            return true;
+        }
+        // A range of another version of the file is no use: the whole file is sent instead.
+        if (request.has_header("If-Range") && !matches(request.get_header_value("If-Range"))) {
+            return true;
+        }
+        if (first >= body.size) {
+            response.status = 416;
+            response.set_header("Content-Range", "bytes */" + std::to_string(body.size));
+            body = Body{};
+            body.text = "Range not satisfiable\n";
+            return true;
+        }
+        std::uint64_t end = std::min(last.value_or(body.size - 1), body.size - 1);
+        if (fault.wrongRange && first + 1 <= end) ++first;
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                 std::to_string(end) + "/" +
+                                                 std::to_string(body.size));
+        body.start = first;
+        body.size = end - first + 1;
+        return true;
     }
 
     bool FindFile(const std::string& path, Body& body) const {
@@ -258,7 +362,10 @@ private:
         return true;
     }
 
-    void SendBody(httplib::Response& response, Body body, const ServerFault& fault) {
+    // With `ownLength` the length is announced here and the body sent without the library's
+    // own range handling, which would otherwise cut the answer again.
+    void SendBody(httplib::Response& response, Body body, const ServerFault& fault,
+                  bool ownLength) {
         std::uint64_t announced = fault.announcedLength.value_or(body.size);
         auto transfer = std::make_shared<Transfer>();
         transfer->body = std::move(body);
@@ -270,6 +377,19 @@ private:
                 response.set_content("Cannot read the file\n", "text/plain");
                 return;
             }
+        }
+        if (ownLength && !fault.endless) {
+            response.set_header("Content-Length", std::to_string(announced));
+            response.set_content_provider(
+                kContentType, [this, transfer, announced](std::size_t offset,
+                                                          httplib::DataSink& sink) {
+                    if (offset >= announced) {
+                        sink.done();
+                        return true;
+                    }
+                    return Provide(*transfer, offset, announced - offset, sink);
+                });
+            return;
         }
         if (fault.endless) {
             // No length: the answer ends only when the connection does.
@@ -314,12 +434,14 @@ private:
             data = transfer.body.text.data() + offset;
         } else {
             transfer.chunk.resize(static_cast<std::size_t>(count));
-            auto position = static_cast<std::streamoff>(offset);
+            auto position = static_cast<std::streamoff>(transfer.body.start + offset);
             if (transfer.file.tellg() != position) transfer.file.seekg(position);
             transfer.file.read(transfer.chunk.data(), static_cast<std::streamsize>(count));
             if (transfer.file.gcount() != static_cast<std::streamsize>(count)) return false;
             data = transfer.chunk.data();
         }
+        // Counted before they go, so that a client never sees bytes the count does not hold.
+        bodyBytesSent += count;
         if (!sink.write(data, static_cast<std::size_t>(count))) return false;
         if (fault.bytesPerSecond > 0) {
             if (!transfer.rateStart) {
@@ -368,6 +490,7 @@ private:
     bool listenEnded = false;
     std::map<std::string, ServerFault> faults;
     std::vector<RecordedRequest> requests;
+    std::atomic<std::uint64_t> bodyBytesSent{0};
     std::mutex logMutex;
 };
 
@@ -398,5 +521,6 @@ void UpdateServer::ClearFault(std::string_view path) { impl->ClearFault(path); }
 void UpdateServer::ClearFaults() { impl->ClearFaults(); }
 std::vector<RecordedRequest> UpdateServer::Requests() const { return impl->Requests(); }
 void UpdateServer::ClearRequests() { impl->ClearRequests(); }
+std::uint64_t UpdateServer::BodyBytesSent() const { return impl->BodyBytesSent(); }
 
 }  // namespace fw

@@ -38,12 +38,21 @@ struct ServerFault {
     bool endless = false;
     // Answer with a redirect to this address (status 302 unless `status` says otherwise).
     std::optional<std::string> redirect = std::nullopt;
+    // Send this Retry-After value with the answer (with `status`, a 503 or 429).
+    std::optional<std::string> retryAfter = std::nullopt;
+    // Answer a Range request with the whole file, as a server without ranges does.
+    bool ignoreRange = false;
+    // Answer a Range request with a part that starts one byte later than asked, saying so.
+    bool wrongRange = false;
+    // Send neither ETag nor Last-Modified.
+    bool noValidators = false;
 
     bool operator==(const ServerFault&) const = default;
 };
 
 // "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
-// rate=BYTES_PER_SECOND, length=N, drop, endless, redirect=URL (a URL without ","). PATH is split
+// rate=BYTES_PER_SECOND, length=N, drop, endless, redirect=URL (a URL without ","),
+// retry-after=TEXT (a "," in it written as ";"), ignore-range, wrong-range, no-validators. PATH is split
 // off at the last ':' after which the switches make sense. Nothing when the text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
 // The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.
@@ -123,6 +132,8 @@ public:
     // Every request so far, in order of arrival (a copy; safe while the server runs).
     std::vector<RecordedRequest> Requests() const;
     void ClearRequests();
+    // The body bytes handed to connections since the start or the last ClearRequests.
+    std::uint64_t BodyBytesSent() const;
 
 private:
     class Impl;

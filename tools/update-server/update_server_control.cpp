@@ -132,6 +132,9 @@ private:
             response.set_content(lines, kText);
             return;
         }
+        if (what == "/bytes-sent" && request.method == "GET") {
+            return Answer(response, 200, std::to_string(server->BodyBytesSent()));
+        }
         if (request.method != "POST") return Answer(response, 405, "POST only");
         if (what == "/start") {
             int wanted = 0;

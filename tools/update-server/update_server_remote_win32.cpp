@@ -172,6 +172,12 @@ public:
     void ClearFaults() { Command("/clear-faults?"); }
     void ClearRequests() { Command("/clear-requests?"); }
 
+    std::uint64_t BodyBytesSent() {
+        if (!Create()) throw std::runtime_error("no update server control port");
+        std::string text = CallOrThrow("GET", "/bytes-sent?id=" + id);
+        return std::stoull(text);
+    }
+
     std::vector<RecordedRequest> Requests() {
         if (!Create()) throw std::runtime_error("no update server control port");
         std::string lines = CallOrThrow("GET", "/requests?id=" + id);
@@ -255,5 +261,6 @@ void UpdateServer::ClearFault(std::string_view path) { impl->ClearFault(path); }
 void UpdateServer::ClearFaults() { impl->ClearFaults(); }
 std::vector<RecordedRequest> UpdateServer::Requests() const { return impl->Requests(); }
 void UpdateServer::ClearRequests() { impl->ClearRequests(); }
+std::uint64_t UpdateServer::BodyBytesSent() const { return impl->BodyBytesSent(); }
 
 }  // namespace fw

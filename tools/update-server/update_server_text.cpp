@@ -72,6 +72,21 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
         fault.redirect = std::string(value);
         return true;
     }
+    if (name == "retry-after") {
+        if (value.empty()) return false;
+        // A date's comma travels as ';', since commas part the switches.
+        std::string text(value);
+        std::replace(text.begin(), text.end(), ';', ',');
+        fault.retryAfter = std::move(text);
+        return true;
+    }
+    for (auto [flagName, flag] : {std::pair{"ignore-range", &fault.ignoreRange},
+                                  std::pair{"wrong-range", &fault.wrongRange},
+                                  std::pair{"no-validators", &fault.noValidators}}) {
+        if (name != flagName) continue;
+        *flag = true;
+        return equals == std::string_view::npos || value == "1";
+    }
     if (name == "drop") {
         fault.drop = true;
         return equals == std::string_view::npos || value == "1";
@@ -269,6 +284,14 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.drop) add("drop");
     if (fault.endless) add("endless");
     if (fault.redirect) add("redirect=" + *fault.redirect);
+    if (fault.retryAfter) {
+        std::string text = *fault.retryAfter;
+        std::replace(text.begin(), text.end(), ',', ';');
+        add("retry-after=" + text);
+    }
+    if (fault.ignoreRange) add("ignore-range");
+    if (fault.wrongRange) add("wrong-range");
+    if (fault.noValidators) add("no-validators");
     return out;
 }
 

@@ -1,0 +1,27 @@
+#pragma once
+// How long a busy server (503, 429) asks to be left alone, within what a client will wait.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace fw {
+
+// The longest wait a server can ask for.
+inline constexpr std::uint32_t kMaxRetryAfterSeconds = 600;
+
+// A Retry-After value, whole seconds ("120") or an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT")
+// measured from `nowUnixSeconds`; a date in the past is 0. Capped at kMaxRetryAfterSeconds.
+// Nothing for any other text.
+std::optional<std::uint32_t> RetryAfterSeconds(std::string_view value,
+                                               std::int64_t nowUnixSeconds);
+
+// `milliseconds` plus up to a tenth more, chosen by `random`, so that a crowd of clients told
+// the same wait does not come back at once.
+std::uint32_t WithSpread(std::uint32_t milliseconds, std::uint32_t random);
+
+// The wait in seconds that a retry question built from the busy-server message carries;
+// nothing for any other text.
+std::optional<std::uint32_t> BusyWaitInQuestion(std::string_view question);
+
+}  // namespace fw
