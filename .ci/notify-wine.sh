@@ -3,10 +3,13 @@
 # in the notification area (Wine's own tray window) with the balloon, a click that opens the
 # window, "Skip this version" from the icon's menu, and -schedule on/off with the Task
 # Scheduler as far as Wine has one.
-#   .ci/notify-wine.sh EXE SERVER SAMPLE WORKDIR [SCREENSHOT.png]
+#   .ci/notify-wine.sh EXE SERVER SAMPLE WORKDIR [SCREENSHOT.png [PUBLISH KEY PASSPHRASE-FILE]]
+# PUBLISH, KEY, PASSPHRASE-FILE: for a program built with keys, fablewright-publish and the
+# private key the definitions are signed with.
 # WINEPREFIX must name a prefix that is ready, DISPLAY a display without a window manager.
 set -euo pipefail
 exe=$1 server=$2 sample=$3 work=$4 shot=${5:-}
+publish=${6:-} key=${7:-} passphrase=${8:-}
 
 fail() { echo "notifying check under Wine: $*" >&2; exit 1; }
 wait_for() {  # wait_for SECONDS COMMAND...
@@ -16,7 +19,14 @@ wait_for() {  # wait_for SECONDS COMMAND...
 }
 
 rm -rf "$work" && mkdir -p "$work"
-"$sample" --out "$work" >/dev/null
+if [ -n "$publish" ]; then
+  "$sample" --out "$work" --digests >/dev/null
+  for defs in "$work"/server/UpDefs/*.txt; do
+    "$publish" sign --key "$key" --passphrase-file "$passphrase" "$defs" >/dev/null
+  done
+else
+  "$sample" --out "$work" >/dev/null
+fi
 "$server" --root "$work/server" --port 0 --port-file "$work/port" --log "$work/requests.log" \
   >"$work/server.log" 2>&1 &
 server_pid=$!

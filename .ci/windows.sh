@@ -159,9 +159,11 @@ else
 fi
 
 step "the notifying check under Wine"
-if [ -n "$server" ] && [ -x "$native/tools/sample-install/fablewright-sample" ]; then
+if [ -n "$server" ] && [ -x "$native/tools/sample-install/fablewright-sample" ] &&
+   [ -x "$native/tools/publish/fablewright-publish" ]; then
   .ci/notify-wine.sh "$build/FablewrightUpdate.exe" "$server" \
-    "$native/tools/sample-install/fablewright-sample" "$build/notify" "$build/win32-notification.png"
+    "$native/tools/sample-install/fablewright-sample" "$build/notify" "$build/win32-notification.png" \
+    "$native/tools/publish/fablewright-publish" "$keys/run.key" "$keys/passphrase"
 else
   echo "no native update server: the notifying check is not tried under Wine"
 fi
