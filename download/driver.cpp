@@ -1,6 +1,10 @@
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "download/transfer.h"
 #include "platform/path.h"
@@ -53,8 +57,10 @@ void CUpdateDownloaderDlg::RunDownloads() {
     bool complete = true;
     cancelRequested = 0;
     std::uint32_t lastPump = platform.system.GetTickCount();
-    // Each file once, however many records expect it.
-    std::unordered_set<std::string> listedFiles;
+    // One path text per file, however many records expect it; the keys view the shared texts.
+    std::unordered_map<std::string_view, std::shared_ptr<const std::string>> paths;
+    // Each file listed once.
+    std::unordered_set<const std::string*> listedFiles;
     for (std::size_t i = 0; i < updateEntries.GetSize() && complete; ++i) {
         if (std::uint32_t now = platform.system.GetTickCount(); now - lastPump >= kPumpIntervalMs) {
             lastPump = now;
@@ -66,9 +72,16 @@ void CUpdateDownloaderDlg::RunDownloads() {
             }
         }
         UpdateEntry& entry = updateEntries[i];
-        entry.localPath = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
+        std::string path = JoinPath(tempFolder, UpdaterFileName(entry.sourceUrl));
+        if (auto found = paths.find(path); found != paths.end()) {
+            entry.localPath = found->second;
+        } else {
+            entry.localPath = std::make_shared<const std::string>(std::move(path));
+            paths.emplace(*entry.localPath, entry.localPath);
+        }
+        const std::string& localPath = *entry.localPath;
         for (busyWaitSeconds.reset();
-             !TransferFile(entry.sourceUrl, entry.localPath, entry.expectedSize,
+             !TransferFile(entry.sourceUrl, localPath, entry.expectedSize,
                            entry.expectedChecksum,
                            entry.expectedDigest ? std::optional(*entry.expectedDigest)
                                                 : std::nullopt);
@@ -76,16 +89,16 @@ void CUpdateDownloaderDlg::RunDownloads() {
             int answer = busyWaitSeconds
                              ? ShowMessage(*this, res::kStrRetryCaption, MB_YESNO,
                                            res::kStrRetryBusyQuestion,
-                                           static_cast<int>(*busyWaitSeconds), entry.localPath)
+                                           static_cast<int>(*busyWaitSeconds), localPath)
                              : ShowMessage(*this, res::kStrRetryCaption, MB_YESNO,
-                                           res::kStrRetryQuestion, entry.localPath);
+                                           res::kStrRetryQuestion, localPath);
             if (answer != IDYES) {
                 complete = false;
                 break;
             }
         }
-        if (complete && listedFiles.insert(entry.localPath).second) {
-            downloadedFiles.push_back(entry.localPath);
+        if (complete && listedFiles.insert(&localPath).second) {
+            downloadedFiles.push_back(localPath);
         }
     }
 

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FW_FUZZ_CHECK(entry.sourceUrl.find('~') == std::string::npos);
         FW_FUZZ_CHECK(entry.templateName.find('~') == std::string::npos);
         FW_FUZZ_CHECK(!entry.sourceUrl.empty());
-        FW_FUZZ_CHECK(entry.localPath.empty());
+        FW_FUZZ_CHECK(entry.localPath == nullptr);
     }
     FW_FUZZ_CHECK(availableVersion.find('~') == std::string::npos);
     FW_FUZZ_CHECK(infoServer.find('~') == std::string::npos);

@@ -62,17 +62,17 @@ void CUpdateDownloaderDlg::OnInstall() {
                 return ReadableHasDigest(program, *entry->expectedDigest);
             };
         }
-        processInfo.process = processes.StartChecked(entry->localPath, check, altered, error);
+        processInfo.process = processes.StartChecked(entry->LocalPath(), check, altered, error);
         if (!processInfo.process) {
             // Nothing ran, so nothing counts as installed: the template stays first in the list
             // and the environment stays as the next try should find it.
             if (altered) {
-                platform.files.Remove(entry->localPath);
+                platform.files.Remove(entry->LocalPath());
                 ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterAltered,
-                            entry->localPath);
+                            entry->LocalPath());
             } else {
                 ShowMessage(*this, res::kStrError, MB_OK, res::kStrUpdaterNotStarted,
-                            entry->localPath);
+                            entry->LocalPath());
             }
             updateList.EnableWindow(true);
             installButton.EnableWindow(true);

@@ -17,13 +17,22 @@ namespace fw {
 struct UpdateEntry {
     std::string templateName;  // the game system the update is for, as the definitions spell it
     std::string sourceUrl;     // "http://server/object" or an object path on the update server
-    std::string localPath;     // where the updater is saved; empty until the download reaches it
+    // Where the updater is saved; null until the download reaches it. Every record that names
+    // the same file holds the same text, so that hundreds of thousands of records for one
+    // updater do not each carry a copy of its path.
+    std::shared_ptr<const std::string> localPath = nullptr;
     std::int32_t expectedSize = 0;
     std::uint32_t expectedChecksum = 0;
     // The SHA-256 of the updater from signed definitions; only a program with trusted keys reads
     // it, and then every entry has one. Held apart, so that the hundreds of thousands of entries
     // that large definitions make do not each carry 32 unused bytes.
     std::shared_ptr<const std::array<std::uint8_t, 32>> expectedDigest = nullptr;
+
+    // The saved updater's path, or empty text before the download reaches it.
+    const std::string& LocalPath() const {
+        static const std::string kNone;
+        return localPath ? *localPath : kNone;
+    }
 };
 
 // The updates in definitions order, held by value. A deque, so that hundreds of thousands of

@@ -310,6 +310,10 @@ TEST_F(DownloadTest, TwoRecordsNamingTheSameFileFetchItOnce) {
     CheckAndDownload([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
         ExpectComplete(w, dlg);
         EXPECT_EQ(dlg.downloadedFiles, (TextList{TempPath("a.exe")}));  // one file, once
+        // One path text for both records, not a copy each.
+        ASSERT_EQ(dlg.updateEntries.GetSize(), 2u);
+        EXPECT_EQ(dlg.updateEntries[1].LocalPath(), TempPath("a.exe"));
+        EXPECT_EQ(dlg.updateEntries[0].localPath, dlg.updateEntries[1].localPath);
     });
     EXPECT_EQ(RequestsFor("/files/a.exe"), 1);
     EXPECT_EQ(RequestsFor("/mirror/a.exe"), 0);

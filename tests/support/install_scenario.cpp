@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <string>
 
 #include "platform/path.h"
 #include "res/resource.h"
@@ -40,8 +42,8 @@ void InstallScenario::Downloaded(HeadlessWindow& w, CUpdateDownloaderDlg& dlg,
     for (const Updater& u : updaters) {
         std::string path = TempPath(u.file);
         if (u.copy) CopyTestUpdater(path);
-        dlg.updateEntries.Add(
-            UpdateEntry{u.name, "http://updates.test/files/" + u.file, path, 0, 0});
+        dlg.updateEntries.Add(UpdateEntry{u.name, "http://updates.test/files/" + u.file,
+                                          std::make_shared<const std::string>(path), 0, 0});
         if (std::find(dlg.downloadedFiles.begin(), dlg.downloadedFiles.end(), path) ==
             dlg.downloadedFiles.end()) {
             dlg.downloadedFiles.push_back(path);

@@ -109,7 +109,7 @@ TEST_F(DefinitionsTest, TheWorkedExample) {
     EXPECT_EQ(entries[0].expectedSize, 2345678);
     EXPECT_EQ(entries[0].expectedChecksum, 0x1a2b3c4du);
     EXPECT_EQ(entries[1].expectedChecksum, 0x9f00e1u);
-    EXPECT_EQ(entries[2].localPath, "");
+    EXPECT_EQ(entries[2].localPath, nullptr);
     EXPECT_EQ(installed, (TextList{"Fablewright", "Sci Fi", "Fantasy", "Sci Fi Deluxe"}));
 }
 
