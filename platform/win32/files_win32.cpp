@@ -262,7 +262,35 @@ PrivateFolder Win32Files::MakePrivateDirectory(const std::string& path) {
     return PrivateFolder::kReady;
 }
 
+namespace {
+
+// A link planted under a file's name (a symbolic link, a junction or a second hard link) is
+// removed rather than written through: truncating it would truncate the file it leads to. The
+// temp folder is the user's alone, so nobody else can plant one between this and the create.
+void RemoveLinkUnder(const std::string& path) {
+    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION info {};
+    bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known) return;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks <= 1) {
+        return;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveDirectoryA(path.c_str());
+    } else {
+        DeleteFileA(path.c_str());
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<WritableFile> Win32Files::CreateFile(const std::string& path) {
+    RemoveLinkUnder(path);
     HFILE file = _lcreat(path.c_str(), 0);  // a normal file; an existing one is truncated
     if (file == HFILE_ERROR) return nullptr;
     auto writable = std::make_unique<Win32WritableFile>(file);

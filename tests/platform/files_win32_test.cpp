@@ -189,6 +189,26 @@ TEST(Win32FilesTest, WrittenBytesReadBackUnchanged) {
     EXPECT_FALSE(files.OpenForReading(path));
 }
 
+// A second name planted for a file elsewhere is replaced by a file of its own: the file it led
+// to keeps its bytes.
+TEST(Win32FilesTest, ALinkUnderTheNameIsNotWrittenThrough) {
+    test::TempDir dir;
+    Win32Files files;
+    std::string elsewhere = Native(dir.Path("elsewhere.txt"));
+    std::string updater = Native(dir.Path("upd.exe"));
+    {
+        auto out = files.CreateFile(elsewhere);
+        ASSERT_TRUE(out && out->Write("keep", 4) && out->Close());
+    }
+    ASSERT_TRUE(CreateHardLinkA(updater.c_str(), elsewhere.c_str(), nullptr));
+    {
+        auto out = files.CreateFile(updater);
+        ASSERT_TRUE(out && out->Write("new", 3) && out->Close());
+    }
+    EXPECT_EQ(files.Stat(elsewhere)->size, 4);
+    EXPECT_EQ(files.Stat(updater)->size, 3);
+}
+
 TEST(Win32FilesTest, FoldersAndTitles) {
     test::TempDir dir;
     Win32Files files;
