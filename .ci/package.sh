@@ -18,11 +18,7 @@ step "build and package"
 # A package trusts its publisher's key; this run's package trusts a key made for the run (a
 # release gives the publisher's own). Without one CPack refuses to make the package.
 keys=$build/run-key
-rm -rf "$keys" && mkdir -p "$keys" && chmod 700 "$keys"
-echo "passphrase of run $$" > "$keys/passphrase"
-openssl ecparam -name prime256v1 -genkey -noout |
-  openssl pkcs8 -topk8 -v2 aes-256-cbc -passout "file:$keys/passphrase" -out "$keys/run.key"
-openssl pkey -in "$keys/run.key" -passin "file:$keys/passphrase" -pubout -out "$keys/run.pub"
+"$root"/scripts/make-run-key.sh "$keys"
 # A release build of the program and the tools, hardened as Debian builds its own packages.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_BUILD_TESTS=OFF \
   -DFW_TRUSTED_KEYS="$keys/run.pub" \

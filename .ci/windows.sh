@@ -55,11 +55,7 @@ step "cross build"
 # The zip trusts a key made for this run (a release gives the publisher's own); without a key
 # CPack refuses to make it. The console modes below are fed definitions signed with it.
 keys=$build/run-key
-rm -rf "$keys" && mkdir -p "$keys" && chmod 700 "$keys"
-echo "passphrase of run $$" > "$keys/passphrase"
-openssl ecparam -name prime256v1 -genkey -noout |
-  openssl pkcs8 -topk8 -v2 aes-256-cbc -passout "file:$keys/passphrase" -out "$keys/run.key"
-openssl pkey -in "$keys/run.key" -passin "file:$keys/passphrase" -pubout -out "$keys/run.pub"
+"$root"/scripts/make-run-key.sh "$keys"
 cmake --preset windows -DFW_TRUSTED_KEYS="$keys/run.pub" >/dev/null
 cmake --build --preset windows
 # The zip for Windows users: the program and a short text.
