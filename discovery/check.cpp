@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -7,6 +8,7 @@
 #include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
+#include "download/retry_after.h"
 #include "download/transfer.h"
 #include "platform/server_address.h"
 #include "res/resource.h"
@@ -56,116 +58,168 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     autoInstall = !platform.system.IsShiftDown();
     const std::string& file = beta ? betaDefinitionsFile : releaseDefinitionsFile;
 
-    // A check repeated after one that failed part way starts from what the inventory found, so
-    // that no template is listed twice.
-    updateEntries.Truncate(0);
-    if (installedSystems.size() > inventorySize) installedSystems.resize(inventorySize);
-
     std::unique_ptr<HttpRequest> request;
     auto cleanUp = [&] {
         request.reset();
         serverConnection.reset();
         internetSession.reset();
     };
-    auto fail = [&](int textId, auto... args) {
+    auto show = [&](const Refusal& refusal) {
         // A check the user broke off needs no message about its broken answer.
-        if (platform.ui.StopRequested()) {
-            cleanUp();
-            return;
-        }
-        if (textId == res::kStrNoBeta) {
-            ShowMessage(*this, res::kStrNote, MB_OK, textId, args...);
-        } else {
-            ShowMessage(*this, res::kStrError, MB_OK, textId, args...);
-        }
-        cleanUp();
+        if (platform.ui.StopRequested()) return;
+        ShowMessageV(*this, refusal.textId == res::kStrNoBeta ? res::kStrNote : res::kStrError,
+                     MB_OK, refusal.textId, refusal.Args());
     };
 
     internetSession = platform.http.OpenSession(res::kAppName);
-    if (!internetSession) return fail(res::kStrNoSession);
-    serverConnection = internetSession->Connect(updateServer);
-    if (!serverConnection) return fail(res::kStrNoConnection, updateServer);
-    request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
-    if (!request) return fail(res::kStrUnavailable, -1);
+    if (!internetSession) {
+        show(Refusal{res::kStrNoSession, {}});
+        return cleanUp();
+    }
     // While the server keeps us waiting the window goes on painting, but takes no input; a
     // console run can still be stopped.
     WaitCallback repaint = [this] {
         platform.ui.RepaintPending();
         return !platform.ui.StopRequested();
     };
-    if (!request->Send({}, {}, repaint)) {
-        if (request->LastFailure() == HttpFailure::kServerIdentity) {
-            return fail(res::kStrServerIdentity, updateServer);
-        }
-        return fail(res::kStrUnavailable, -2);
-    }
-    int status = 0;
-    if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
-    if (status != 200) {
-        if (beta) return fail(res::kStrNoBeta);
-        return fail(res::kStrUnavailable, status);
-    }
 
-    betaCheckBox.EnableWindow(false);
-    availableVersion.clear();
+    const std::string infoServerBefore = infoServer;
+    const std::string infoPathBefore = infoPath;
+    const std::vector<std::string> servers = ServerList(updateServer);
+    NameSet installed;
     // With keys built in, nothing of the answer is used before its signature is checked.
     TrustedAnswer trusted;
-    if (!platform.trustedKeys.empty()) {
-        if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
-                                                     platform.registry, platform.system.UnixTime(),
-                                                     trusted, repaint)) {
-            if (platform.ui.StopRequested()) return cleanUp();
-            ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
-            return cleanUp();
+    // Asks one server and reads its definitions; a refusal when they cannot be used.
+    auto checkServer = [&](const std::string& server,
+                           std::optional<std::uint32_t>& busySeconds) -> Refusal {
+        // Whatever an earlier server's answer added goes: a check starts from what the
+        // inventory found, so that no template is listed twice.
+        updateEntries.Truncate(0);
+        if (installedSystems.size() > inventorySize) installedSystems.resize(inventorySize);
+        availableVersion.clear();
+        infoServer = infoServerBefore;
+        infoPath = infoPathBefore;
+        trusted = TrustedAnswer{};
+        request.reset();
+        serverConnection = internetSession->Connect(server);
+        if (!serverConnection) return Refusal{res::kStrNoConnection, {server}};
+        request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
+        if (!request) return Refusal{res::kStrUnavailable, {}, -1};
+        if (!request->Send({}, {}, repaint)) {
+            if (request->LastFailure() == HttpFailure::kServerIdentity) {
+                return Refusal{res::kStrServerIdentity, {server}};
+            }
+            return Refusal{res::kStrUnavailable, {}, -2};
         }
-    }
-    NameSet installed;
-    installed.Reserve(installedSystems.size());
-    for (const std::string& name : installedSystems) installed.Insert(name);
-    const std::string infoServerBefore = infoServer;
-    DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
-                             infoPath, &installed};
-    std::string line;
-    std::size_t received = 0;
-    bool anyRecord = false;
-    for (;;) {
-        ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
-        if (read == ReadStatus::kEnd) break;
-        if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
-        received += line.size() + 1;
-        // Definitions beyond any sensible size are not definitions; stop before memory runs out.
-        if (read == ReadStatus::kTooLong || received > kMaxDefinitionsBytes) {
-            return fail(res::kStrBadFormat);
+        int status = 0;
+        if (!request->QueryStatusCode(status)) return Refusal{res::kStrUnavailable, {}, -3};
+        if (status != 200) {
+            // A busy server that says when to come back is left alone that long.
+            std::string retryAfter;
+            if ((status == 503 || status == 429) &&
+                request->QueryHeader("Retry-After", retryAfter)) {
+                if (std::optional<std::uint32_t> wait =
+                        RetryAfterSeconds(retryAfter, platform.system.UnixTime())) {
+                    busySeconds = busySeconds ? std::min(*busySeconds, *wait) : *wait;
+                }
+            }
+            if (beta) return Refusal{res::kStrNoBeta, {}};
+            return Refusal{res::kStrUnavailable, {}, status};
         }
-        LineResult result = ApplyDefinitionLine(line, target);
-        anyRecord = anyRecord || result.known;
-        if (result.outcome == LineOutcome::kBadFormat) return fail(res::kStrBadFormat);
-        if (result.outcome == LineOutcome::kTooNew) {
-            return fail(res::kStrNewerDefinitions, result.versionText, res::kAppVersion);
-        }
-    }
-    if (!anyRecord) return fail(res::kStrBadFormat);
-    if (auto [first, second] = FindUpdaterNameClash(updateEntries, installed); first) {
-        return fail(res::kStrUpdaterNameClash, first->templateName, second->templateName,
-                    UpdaterFileName(second->sourceUrl));
-    }
 
-    // Definitions that came over TLS keep everything they name on TLS: the update request
-    // carries the install folder, and a signature binds an updater's bytes, not its privacy.
-    std::optional<ServerAddress> from = ParseServerAddress(updateServer);
-    if (from && from->secure) {
-        std::optional<ServerAddress> info = ParseServerAddress(infoServer);
-        if (infoServer != infoServerBefore && !(info && info->secure)) {
-            std::string named = infoServer;
-            infoServer = infoServerBefore;
-            return fail(res::kStrPlainInfoServer, named);
-        }
-        for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
-            UpdaterSource source = SplitSourceUrl(updateEntries[i].sourceUrl);
-            if (source.absolute && !source.secure) {
-                return fail(res::kStrPlainUpdater, updateEntries[i].sourceUrl);
+        betaCheckBox.EnableWindow(false);
+        if (!platform.trustedKeys.empty()) {
+            if (Refusal refusal = ReadTrustedDefinitions(
+                    *request, file, platform.trustedKeys, platform.registry,
+                    platform.system.UnixTime(), trusted, repaint)) {
+                return refusal;
             }
         }
+        installed = NameSet{};
+        installed.Reserve(installedSystems.size());
+        for (const std::string& name : installedSystems) installed.Insert(name);
+        DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
+                                 infoPath, &installed};
+        std::string line;
+        std::size_t received = 0;
+        bool anyRecord = false;
+        for (;;) {
+            ReadStatus read =
+                trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
+            if (read == ReadStatus::kEnd) break;
+            if (read == ReadStatus::kError) return Refusal{res::kStrUnavailable, {}, kCodeAnswerBroken};
+            received += line.size() + 1;
+            // Definitions beyond any sensible size are not definitions; stop before memory runs
+            // out.
+            if (read == ReadStatus::kTooLong || received > kMaxDefinitionsBytes) {
+                return Refusal{res::kStrBadFormat, {}};
+            }
+            LineResult result = ApplyDefinitionLine(line, target);
+            anyRecord = anyRecord || result.known;
+            if (result.outcome == LineOutcome::kBadFormat) return Refusal{res::kStrBadFormat, {}};
+            if (result.outcome == LineOutcome::kTooNew) {
+                return Refusal{res::kStrNewerDefinitions, {result.versionText}, res::kAppVersion};
+            }
+        }
+        if (!anyRecord) return Refusal{res::kStrBadFormat, {}};
+        if (auto [first, second] = FindUpdaterNameClash(updateEntries, installed); first) {
+            return Refusal{res::kStrUpdaterNameClash,
+                           {first->templateName, second->templateName,
+                            UpdaterFileName(second->sourceUrl)}};
+        }
+
+        // Definitions that came over TLS keep everything they name on TLS: the update request
+        // carries the install folder, and a signature binds an updater's bytes, not its
+        // privacy.
+        std::optional<ServerAddress> from = ParseServerAddress(server);
+        if (from && from->secure) {
+            std::optional<ServerAddress> info = ParseServerAddress(infoServer);
+            if (infoServer != infoServerBefore && !(info && info->secure)) {
+                std::string named = infoServer;
+                infoServer = infoServerBefore;
+                return Refusal{res::kStrPlainInfoServer, {named}};
+            }
+            for (std::size_t i = 0; i < updateEntries.GetSize(); ++i) {
+                UpdaterSource source = SplitSourceUrl(updateEntries[i].sourceUrl);
+                if (source.absolute && !source.secure) {
+                    return Refusal{res::kStrPlainUpdater, {updateEntries[i].sourceUrl}};
+                }
+            }
+        }
+        return Refusal{};
+    };
+
+    // The servers are asked in order, and the first whose definitions pass every check is the
+    // one: a server that cannot be reached, is busy, breaks off or serves what cannot be used
+    // (a stale or damaged mirror) hands over to the next. What the last one said is shown, or,
+    // when one of them was busy, the question whether to try again after its wait.
+    for (;;) {
+        std::optional<std::uint32_t> busySeconds;
+        Refusal refusal;
+        for (std::size_t i = 0; i < servers.size(); ++i) {
+            refusal = checkServer(servers[i], busySeconds);
+            if (!refusal) {
+                mirrorIndex = i;
+                break;
+            }
+            if (platform.ui.StopRequested()) return cleanUp();
+        }
+        if (!refusal) break;
+        if (busySeconds && !platform.ui.StopRequested()) {
+            cleanUp();
+            if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrCheckBusyQuestion,
+                            static_cast<int>(*busySeconds)) != IDYES) {
+                return;
+            }
+            internetSession = platform.http.OpenSession(res::kAppName);
+            if (!internetSession) {
+                show(Refusal{res::kStrNoSession, {}});
+                return cleanUp();
+            }
+            continue;
+        }
+        show(refusal);
+        return cleanUp();
     }
 
     if (sendUpdateRequest) SendUpdateRequest(beta);

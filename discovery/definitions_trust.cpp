@@ -21,6 +21,7 @@ std::vector<FormatArg> Refusal::Args() const {
     std::vector<FormatArg> args;
     if (textId == res::kStrUnavailable) args.emplace_back(code);
     for (const std::string& text : texts) args.emplace_back(text);
+    if (textId == res::kStrNewerDefinitions) args.emplace_back(code);
     return args;
 }
 

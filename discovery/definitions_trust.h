@@ -20,7 +20,7 @@ namespace fw {
 struct Refusal {
     int textId = 0;
     std::vector<std::string> texts;
-    int code = 0;  // for the one message with a number (115)
+    int code = 0;  // for the messages with a number (115 before its texts, 136 after them)
     explicit operator bool() const { return textId != 0; }
     // The arguments of the message; they point into this object.
     std::vector<FormatArg> Args() const;

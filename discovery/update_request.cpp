@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "discovery/file_version.h"
+#include "platform/server_address.h"
 #include "platform/ui/format.h"
 #include "res/resource.h"
 #include "session/update_downloader_dlg.h"
@@ -75,28 +76,45 @@ void CUpdateDownloaderDlg::SendUpdateRequest(bool beta) {
     std::string body = BuildUpdateRequestBody(beta, dir, version, installedSystems);
     std::string headers = UpdateRequestHeaders(body.size());
 
-    // The request is fire-and-forget: nothing that goes wrong here reaches the user.
-    std::unique_ptr<HttpConnection> connection = internetSession->Connect(infoServer);
-    if (!connection) return;
-    std::unique_ptr<HttpRequest> request = connection->OpenRequest("POST", infoPath);
-    if (!request) return;
-    // Its answer is not used, so it may not hold the window for long: the window paints while
-    // it waits, and the request gives up after kUpdateRequestTimeoutMs.
+    // The request is fire-and-forget: nothing that goes wrong here reaches the user. Its answer
+    // is not used, so it may not hold the window for long: the window paints while it waits,
+    // and the request gives up after kUpdateRequestTimeoutMs, whichever of the information
+    // servers it is with.
     std::uint32_t start = platform.system.GetTickCount();
-    WaitCallback whileWaiting = [this, start] {
-        platform.ui.RepaintPending();
+    auto inTime = [this, start] {
         return platform.system.GetTickCount() - start < kUpdateRequestTimeoutMs &&
                !platform.ui.StopRequested();
     };
-    int status = 0;
-    if (!request->Send(headers, body, whileWaiting)) {
-        // Nothing was sent to a server that could not show who it is; the user should know.
-        if (request->LastFailure() == HttpFailure::kServerIdentity) {
-            ShowMessage(*this, res::kStrNote, MB_OK, res::kStrInfoServerIdentity, infoServer);
+    WaitCallback whileWaiting = [this, inTime] {
+        platform.ui.RepaintPending();
+        return inTime();
+    };
+    // It goes to the first of the servers that takes it.
+    const std::vector<std::string> servers = ServerList(infoServer);
+    std::unique_ptr<HttpConnection> connection;
+    std::unique_ptr<HttpRequest> request;
+    bool taken = false;
+    for (std::size_t i = 0; i < servers.size() && !taken && inTime(); ++i) {
+        request.reset();
+        connection = internetSession->Connect(servers[i]);
+        if (!connection) continue;
+        request = connection->OpenRequest("POST", infoPath);
+        if (!request) continue;
+        int status = 0;
+        if (!request->Send(headers, body, whileWaiting)) {
+            // Nothing was sent to a server that could not show who it is; the user should
+            // know.
+            if (request->LastFailure() == HttpFailure::kServerIdentity &&
+                i + 1 == servers.size()) {
+                ShowMessage(*this, res::kStrNote, MB_OK, res::kStrInfoServerIdentity, servers[i]);
+            }
+            continue;
         }
-        return;
+        if (!request->QueryStatusCode(status) || status >= 500) continue;
+        if (status != 200) return;
+        taken = true;
     }
-    if (!request->QueryStatusCode(status) || status != 200) return;
+    if (!taken) return;
     std::string line;
     std::size_t discarded = 0;
     while (request->ReadLine(line, whileWaiting) == ReadStatus::kOk) {

@@ -1,6 +1,6 @@
 #include "download/transfer.h"
 
-#include <chrono>
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -160,235 +160,282 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         if (check == FileCheck::kAltered) platform.files.Remove(localPath);
     }
 
-    UpdaterSource source = SplitSourceUrl(sourceUrl);
-    std::string server = source.secure ? "https://" + source.server : source.server;
-    std::unique_ptr<HttpConnection> extraConnection;
-    HttpConnection* connection = serverConnection.get();
-    if (source.absolute && !(serverConnection && SameServer(server, serverConnection->Host()))) {
-        if (internetSession) extraConnection = internetSession->Connect(server);
-        connection = extraConnection.get();
-    }
-    auto finish = [&](bool result) {
-        extraConnection.reset();
-        cancelButton.EnableWindow(false);
-        exitButton.EnableWindow(true);
-        return result;
-    };
-    if (!connection) return finish(false);
-
     const std::string partialPath = PartialPath(localPath);
-    // A resumed file that fails its checks, or an answer that does not continue it, is fetched
-    // whole once.
-    for (bool mayResume = expectedSize > 0;; mayResume = false) {
-        std::int64_t offset = 0;
-        std::optional<PartialNote> partial;
-        if (mayResume) {
-            partial = ReadPartial(platform.files, localPath, expectedSize, expectedChecksum, offset);
-        }
-        if (!partial) RemovePartial(platform.files, localPath);
-
-        std::unique_ptr<HttpRequest> request = connection->OpenRequest("GET", source.object);
-        if (!request) return finish(false);
-
-        statusText.SetWindowText(Format("Downloading %s...", title));
-        fileProgress.SetRange(0, 100);
-        cancelRequested = 0;
-        cancelButton.EnableWindow(true);
-        exitButton.EnableWindow(false);
-
-        // While the network keeps us waiting the window goes on answering, and a confirmed
-        // Cancel ends the wait.
-        WaitCallback whileWaiting = [this] {
-            platform.ui.PumpMessages();
-            return cancelRequested == 0;
-        };
-        // The updater's name is taken at once, empty, so that a temp folder that cannot hold
-        // it shows before anything is fetched; it gets bytes only once they pass every check.
-        if (std::unique_ptr<WritableFile> placeholder = platform.files.CreateFile(localPath);
-            !placeholder || !placeholder->Close()) {
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
-            return finish(false);
-        }
-        std::string headers;
-        if (partial) {
-            headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " +
-                      partial->validator;
-        }
-        int code = 0;
-        if (!request->Send(headers, {}, whileWaiting) || !request->QueryStatusCode(code)) {
-            // A wait given up for a confirmed Cancel is no error: it ends as a Cancel between
-            // blocks does, with no file under the updater's name.
-            if (cancelRequested != 0) {
-                platform.files.Remove(localPath);
-                return finish(false);
+    // One try at the file from one server. kNext: the server failed in a way another server
+    // may not (no answer, an error status, a cut, a stall, bytes that fail their checks); its
+    // message is shown only when no server is left to try.
+    enum class Outcome { kDone, kFailed, kNext };
+    auto tryServer = [&](HttpConnection& connection, const std::string& object,
+                         bool lastServer) -> Outcome {
+        // What another server may do better is said only when none is left, and not at all when
+        // a busy server's question will follow.
+        auto handOver = [&](int textId) {
+            if (!lastServer) return Outcome::kNext;
+            if (textId != 0 && !busyWaitSeconds) {
+                ShowMessage(*this, res::kStrError, MB_OK, textId, title);
             }
-            bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
-            ShowMessage(*this, res::kStrError, MB_OK,
-                        identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed, title);
-            return finish(false);
-        }
-        std::string etag;
-        std::string lastModified;
-        request->QueryHeader("ETag", etag);
-        request->QueryHeader("Last-Modified", lastModified);
-        std::string validator = ChooseValidator(etag, lastModified);
-        if (partial && code == 206) {
-            std::string contentRange;
-            // Only the rest of the same file, from the same version of it, may be appended.
-            if (!request->QueryHeader("Content-Range", contentRange) ||
-                !ContentRangeContinues(contentRange, offset, expectedSize) ||
-                validator != partial->validator) {
+            return Outcome::kFailed;
+        };
+        // A resumed file that fails its checks, or an answer that does not continue it, is
+        // fetched whole once.
+        for (bool mayResume = expectedSize > 0;; mayResume = false) {
+            std::int64_t offset = 0;
+            std::optional<PartialNote> partial;
+            if (mayResume) {
+                partial =
+                    ReadPartial(platform.files, localPath, expectedSize, expectedChecksum, offset);
+            }
+            if (!partial) RemovePartial(platform.files, localPath);
+
+            std::unique_ptr<HttpRequest> request = connection.OpenRequest("GET", object);
+            if (!request) return handOver(0);
+
+            statusText.SetWindowText(Format("Downloading %s...", title));
+            fileProgress.SetRange(0, 100);
+            cancelRequested = 0;
+            cancelButton.EnableWindow(true);
+            exitButton.EnableWindow(false);
+
+            // While the network keeps us waiting the window goes on answering, and a confirmed
+            // Cancel ends the wait.
+            WaitCallback whileWaiting = [this] {
+                platform.ui.PumpMessages();
+                return cancelRequested == 0;
+            };
+            // The updater's name is taken at once, empty, so that a temp folder that cannot
+            // hold it shows before anything is fetched; it gets bytes only once they pass every
+            // check.
+            if (std::unique_ptr<WritableFile> placeholder = platform.files.CreateFile(localPath);
+                !placeholder || !placeholder->Close()) {
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
+                return Outcome::kFailed;
+            }
+            std::string headers;
+            if (partial) {
+                headers = "Range: bytes=" + std::to_string(offset) + "-\r\nIf-Range: " +
+                          partial->validator;
+            }
+            int code = 0;
+            if (!request->Send(headers, {}, whileWaiting) || !request->QueryStatusCode(code)) {
+                // A wait given up for a confirmed Cancel is no error: it ends as a Cancel
+                // between blocks does, with no file under the updater's name.
+                if (cancelRequested != 0) {
+                    platform.files.Remove(localPath);
+                    return Outcome::kFailed;
+                }
+                bool identity = request->LastFailure() == HttpFailure::kServerIdentity;
+                return handOver(identity ? res::kStrDownloadIdentity : res::kStrDownloadFailed);
+            }
+            std::string etag;
+            std::string lastModified;
+            request->QueryHeader("ETag", etag);
+            request->QueryHeader("Last-Modified", lastModified);
+            std::string validator = ChooseValidator(etag, lastModified);
+            if (partial && code == 206) {
+                std::string contentRange;
+                // Only the rest of the same file, from the same version of it, may be appended.
+                if (!request->QueryHeader("Content-Range", contentRange) ||
+                    !ContentRangeContinues(contentRange, offset, expectedSize) ||
+                    validator != partial->validator) {
+                    RemovePartial(platform.files, localPath);
+                    continue;
+                }
+            } else if (code == 200) {
+                // Whatever was kept is replaced by the whole file.
+                if (partial) RemovePartial(platform.files, localPath);
+                partial.reset();
+                offset = 0;
+            } else {
+                // A busy server's wait goes into the retry question instead of an error.
+                std::string retryAfter;
+                if ((code == 503 || code == 429) &&
+                    request->QueryHeader("Retry-After", retryAfter)) {
+                    if (std::optional<std::uint32_t> wait =
+                            RetryAfterSeconds(retryAfter, platform.system.UnixTime())) {
+                        busyWaitSeconds = busyWaitSeconds ? std::min(*busyWaitSeconds, *wait) : *wait;
+                    }
+                }
+                if (!lastServer) return Outcome::kNext;
+                if (!busyWaitSeconds) {
+                    ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
+                }
+                return Outcome::kFailed;
+            }
+            const bool resumed = partial.has_value();
+
+            std::unique_ptr<WritableFile> file = resumed
+                                                     ? platform.files.OpenForAppend(partialPath)
+                                                     : platform.files.CreateNewFile(partialPath);
+            if (!file && resumed) {
+                // Something other than the part we left (a link, say) is under its name: it
+                // goes, and the file is fetched whole.
+                request.reset();
                 RemovePartial(platform.files, localPath);
                 continue;
             }
-        } else if (code == 200) {
-            // Whatever was kept is replaced by the whole file.
-            if (partial) RemovePartial(platform.files, localPath);
-            partial.reset();
-            offset = 0;
-        } else {
-            // A busy server's wait goes into the retry question instead of an error.
-            std::string retryAfter;
-            if ((code == 503 || code == 429) && request->QueryHeader("Retry-After", retryAfter)) {
-                busyWaitSeconds = RetryAfterSeconds(
-                    retryAfter, std::chrono::duration_cast<std::chrono::seconds>(
-                                    std::chrono::system_clock::now().time_since_epoch())
-                                    .count());
-                if (busyWaitSeconds) return finish(false);
-            }
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);
-            return finish(false);
-        }
-        const bool resumed = partial.has_value();
-
-        std::unique_ptr<WritableFile> file = resumed
-                                                 ? platform.files.OpenForAppend(partialPath)
-                                                 : platform.files.CreateNewFile(partialPath);
-        if (!file && resumed) {
-            // Something other than the part we left (a link, say) is under its name: it goes,
-            // and the file is fetched whole.
-            request.reset();
-            RemovePartial(platform.files, localPath);
-            continue;
-        }
-        if (!file) {
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
-            return finish(false);
-        }
-        // Without a validator a partial file could not be told from another version's: it is
-        // not kept.
-        bool keepPartial = !validator.empty() && expectedSize > 0;
-        if (!resumed && keepPartial &&
-            !WritePartialNote(platform.files, localPath,
-                              {validator, expectedSize, expectedChecksum})) {
-            keepPartial = false;
-        }
-
-        // Each block is read straight into its place in the buffer that goes to the disk.
-        std::vector<char> pending(kBlockSize * kBlocksPerWrite);
-        std::size_t pendingBytes = 0;
-        std::int64_t written = offset;  // on the disk; behind `received` by the pending blocks
-        // With a digest to match, the bytes of a whole download are summed and hashed on their
-        // way to the disk, while the network keeps sending: a second pass over the file would
-        // add its whole time.
-        std::optional<FileFactsAccumulator> facts;
-        if (expectedDigest && !resumed) facts.emplace();
-        auto writePending = [&] {
-            if (facts) facts->Add(pending.data(), pendingBytes);
-            bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
-            if (ok) written += static_cast<std::int64_t>(pendingBytes);
-            pendingBytes = 0;
-            return ok;
-        };
-        // The bars start where the kept part ends; the rate, and so the time remaining, counts
-        // only what arrives now. Like the bytes of a failed try, the kept part counts again.
-        std::int64_t received = offset;
-        transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(offset));
-        // An answer longer than announced can never pass the length check, and one that never
-        // ends would fill the disk: reading stops as soon as it goes past the size.
-        const std::int64_t sizeLimit = expectedSize > 0 ? expectedSize : kMaxUpdaterBytes;
-        std::int32_t lastShownSeconds = -1;
-        bool readFailed = false;
-        bool tooLong = false;
-        bool writeFailed = false;
-        bool cancelled = false;
-        for (;;) {
-            platform.ui.PumpMessages();
-            if (cancelRequested) {
-                cancelled = true;
-                break;
-            }
-            std::uint32_t tick = platform.system.GetTickCount();
-            std::ptrdiff_t count =
-                request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
-            if (count == 0) break;
-            if (count < 0) {
-                // A wait given up for a confirmed Cancel ends like a cancel between blocks.
-                cancelled = cancelRequested != 0;
-                readFailed = !cancelled;
-                break;
-            }
-            if (received + count > sizeLimit) {
-                tooLong = true;
-                break;
-            }
-            rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
-            pendingBytes += static_cast<std::size_t>(count);
-            if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
-                writeFailed = true;
-                break;
-            }
-            received += count;
-            transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
-            UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
-        }
-        if (!tooLong && !writeFailed && !writePending()) writeFailed = true;
-        if (writeFailed) ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
-        bool closed = file->Close();
-        file.reset();
-        request.reset();
-
-        // The length that counts is what reached the disk: blocks that were received but could
-        // not be written leave the file short.
-        if (readFailed || cancelled || tooLong || (expectedSize > 0 && written != expectedSize)) {
-            // A cut answer is kept to be continued; anything else that is known to be wrong
-            // goes. Either way it never takes the updater's name.
-            bool keep = keepPartial && closed && !writeFailed && !tooLong &&
-                        written < expectedSize;
-            if (!keep) RemovePartial(platform.files, localPath);
-            platform.files.Remove(localPath);
-            return finish(false);
-        }
-        FileCheck check = FileCheck::kDiffers;
-        FileFacts sums;
-        if (facts) {
-            // Only a file that took every byte received holds what was summed.
-            if (closed && !writeFailed && facts->Finish(sums)) {
-                check = CompareFacts(sums, expectedChecksum, *expectedDigest);
-            }
-        } else if (closed) {
-            check = CheckFile(platform.files, partialPath, expectedChecksum, expectedDigest);
-        }
-        if (check == FileCheck::kMatches) {
-            platform.files.Remove(PartialNotePath(localPath));
-            if (!platform.files.Rename(partialPath, localPath)) {
-                RemovePartial(platform.files, localPath);
+            if (!file) {
                 ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile, localPath);
-                return finish(false);
+                return Outcome::kFailed;
             }
-            return finish(true);
+            // Without a validator a partial file could not be told from another version's: it
+            // is not kept.
+            bool keepPartial = !validator.empty() && expectedSize > 0;
+            if (!resumed && keepPartial &&
+                !WritePartialNote(platform.files, localPath,
+                                  {validator, expectedSize, expectedChecksum})) {
+                keepPartial = false;
+            }
+
+            // Each block is read straight into its place in the buffer that goes to the disk.
+            std::vector<char> pending(kBlockSize * kBlocksPerWrite);
+            std::size_t pendingBytes = 0;
+            std::int64_t written = offset;  // on the disk; behind `received` by pending blocks
+            // With a digest to match, the bytes of a whole download are summed and hashed on
+            // their way to the disk, while the network keeps sending: a second pass over the
+            // file would add its whole time.
+            std::optional<FileFactsAccumulator> facts;
+            if (expectedDigest && !resumed) facts.emplace();
+            auto writePending = [&] {
+                if (facts) facts->Add(pending.data(), pendingBytes);
+                bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
+                if (ok) written += static_cast<std::int64_t>(pendingBytes);
+                pendingBytes = 0;
+                return ok;
+            };
+            // The bars start where the kept part ends; the rate, and so the time remaining,
+            // counts only what arrives now. Like the bytes of a failed try, the kept part
+            // counts again.
+            std::int64_t received = offset;
+            transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(offset));
+            // An answer longer than announced can never pass the length check, and one that
+            // never ends would fill the disk: reading stops as soon as it goes past the size.
+            const std::int64_t sizeLimit = expectedSize > 0 ? expectedSize : kMaxUpdaterBytes;
+            std::int32_t lastShownSeconds = -1;
+            bool readFailed = false;
+            bool tooLong = false;
+            bool writeFailed = false;
+            bool cancelled = false;
+            for (;;) {
+                platform.ui.PumpMessages();
+                if (cancelRequested) {
+                    cancelled = true;
+                    break;
+                }
+                std::uint32_t tick = platform.system.GetTickCount();
+                std::ptrdiff_t count =
+                    request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
+                if (count == 0) break;
+                if (count < 0) {
+                    // A wait given up for a confirmed Cancel ends like a cancel between blocks.
+                    cancelled = cancelRequested != 0;
+                    readFailed = !cancelled;
+                    break;
+                }
+                if (received + count > sizeLimit) {
+                    tooLong = true;
+                    break;
+                }
+                rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
+                pendingBytes += static_cast<std::size_t>(count);
+                if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
+                    writeFailed = true;
+                    break;
+                }
+                received += count;
+                transferredBytes = WrappingAdd(transferredBytes, static_cast<std::int32_t>(count));
+                UpdateProgressDisplay(received, expectedSize, lastShownSeconds);
+            }
+            if (!tooLong && !writeFailed && !writePending()) writeFailed = true;
+            if (writeFailed) {
+                ShowMessage(*this, res::kStrError, MB_OK, res::kStrWriteFailed, localPath);
+            }
+            bool closed = file->Close();
+            file.reset();
+            request.reset();
+
+            // The length that counts is what reached the disk: blocks that were received but
+            // could not be written leave the file short.
+            if (readFailed || cancelled || tooLong ||
+                (expectedSize > 0 && written != expectedSize)) {
+                // A cut answer is kept to be continued, here or from the next server; anything
+                // else that is known to be wrong goes. Either way it never takes the updater's
+                // name.
+                bool keep = keepPartial && closed && !writeFailed && !tooLong &&
+                            written < expectedSize;
+                if (!keep) RemovePartial(platform.files, localPath);
+                platform.files.Remove(localPath);
+                if (cancelled || writeFailed || !closed) return Outcome::kFailed;
+                return handOver(0);
+            }
+            FileCheck check = FileCheck::kDiffers;
+            FileFacts sums;
+            if (facts) {
+                // Only a file that took every byte received holds what was summed.
+                if (closed && !writeFailed && facts->Finish(sums)) {
+                    check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+                }
+            } else if (closed) {
+                check = CheckFile(platform.files, partialPath, expectedChecksum, expectedDigest);
+            }
+            if (check == FileCheck::kMatches) {
+                platform.files.Remove(PartialNotePath(localPath));
+                if (!platform.files.Rename(partialPath, localPath)) {
+                    RemovePartial(platform.files, localPath);
+                    ShowMessage(*this, res::kStrError, MB_OK, res::kStrCannotCreateFile,
+                                localPath);
+                    return Outcome::kFailed;
+                }
+                return Outcome::kDone;
+            }
+            // Bytes that fail their checks are of no use to a later try either.
+            RemovePartial(platform.files, localPath);
+            platform.files.Remove(localPath);
+            if (resumed) continue;
+            return handOver(check == FileCheck::kAltered ? res::kStrFileAltered
+                                                         : res::kStrBadChecksum);
         }
-        // Bytes that fail their checks are of no use to a later try either.
-        RemovePartial(platform.files, localPath);
-        platform.files.Remove(localPath);
-        if (resumed) continue;
-        if (check == FileCheck::kAltered) {
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrFileAltered, title);
-        } else {
-            ShowMessage(*this, res::kStrError, MB_OK, res::kStrBadChecksum, title);
-        }
-        return finish(false);
+    };
+
+    // An updater named by its place on the update server is on every mirror of it, tried from
+    // the one that last served well; one named by an address of its own is only there.
+    UpdaterSource source = SplitSourceUrl(sourceUrl);
+    std::vector<std::string> servers;
+    std::size_t first = 0;
+    if (source.absolute) {
+        servers.push_back(source.secure ? "https://" + source.server : source.server);
+    } else {
+        servers = ServerList(updateServer);
+        first = mirrorIndex < servers.size() ? mirrorIndex : 0;
     }
+    for (std::size_t k = 0; k < servers.size(); ++k) {
+        const std::size_t index = (first + k) % servers.size();
+        const bool lastServer = k + 1 == servers.size();
+        std::unique_ptr<HttpConnection> extraConnection;
+        HttpConnection* connection = nullptr;
+        bool shared = source.absolute
+                          ? serverConnection && SameServer(servers[index], serverConnection->Host())
+                          : serverConnection && index == mirrorIndex;
+        if (shared) {
+            connection = serverConnection.get();
+        } else if (internetSession) {
+            extraConnection = internetSession->Connect(servers[index]);
+            connection = extraConnection.get();
+        }
+        Outcome outcome = Outcome::kNext;
+        if (connection) outcome = tryServer(*connection, source.object, lastServer);
+        if (outcome == Outcome::kNext) continue;
+        cancelButton.EnableWindow(false);
+        exitButton.EnableWindow(true);
+        // The next file is asked of the server that served this one.
+        if (outcome == Outcome::kDone && !source.absolute && !shared && extraConnection) {
+            serverConnection = std::move(extraConnection);
+            mirrorIndex = index;
+        }
+        return outcome == Outcome::kDone;
+    }
+    cancelButton.EnableWindow(false);
+    exitButton.EnableWindow(true);
+    return false;
 }
 
 }  // namespace fw

@@ -86,4 +86,33 @@ bool SameServer(std::string_view a, std::string_view b) {
     return *first == *second;
 }
 
+std::vector<std::string> ServerList(std::string_view text) {
+    std::vector<std::string> servers;
+    bool anySecure = false;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t comma = text.find(',', start);
+        std::string_view item = text.substr(start, comma == std::string_view::npos
+                                                       ? std::string_view::npos
+                                                       : comma - start);
+        std::size_t first = item.find_first_not_of(" \t");
+        if (first != std::string_view::npos) {
+            item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
+            std::optional<ServerAddress> address = ParseServerAddress(item);
+            anySecure = anySecure || (address && address->secure);
+            servers.emplace_back(item);
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (anySecure) {
+        std::erase_if(servers, [](const std::string& server) {
+            std::optional<ServerAddress> address = ParseServerAddress(server);
+            return !(address && address->secure);
+        });
+    }
+    if (servers.empty()) servers.emplace_back(text);
+    return servers;
+}
+
 }  // namespace fw

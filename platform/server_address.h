@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -31,5 +32,11 @@ std::string FormatServerAddress(const ServerAddress& address);
 // Whether two texts name the same scheme, port and host (the host without regard to ASCII case).
 // Texts that name no server match nothing.
 bool SameServer(std::string_view a, std::string_view b);
+
+// The servers of a comma-separated list, in order, each without surrounding blanks; never
+// empty (a text without items gives itself, so that a message can name what was given). A list
+// that names an https server keeps only the servers that are https: falling back to plain http
+// would let whoever can block https pick what the program reads.
+std::vector<std::string> ServerList(std::string_view text);
 
 }  // namespace fw

@@ -59,6 +59,7 @@ inline constexpr int kStrBadChecksum = 124;
 inline constexpr int kStrRetryQuestion = 125;
 inline constexpr int kStrRetryCaption = 126;
 inline constexpr int kStrRetryBusyQuestion = 200;
+inline constexpr int kStrCheckBusyQuestion = 180;
 inline constexpr int kStrWriteFailed = 127;
 inline constexpr int kStrInstallNext = 129;
 inline constexpr int kStrNoBeta = 130;

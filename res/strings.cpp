@@ -127,6 +127,8 @@ constexpr std::pair<int, std::string_view> kStrings[] = {
           "own."},
     {183, "Fablewright updates are available"},
     {184, "Version %s is available for %s."},
+    {180, "The server is busy and asks to be tried again in %d seconds. Do you wish to check "
+          "for updates again?"},
     {185, "%s and %d more"},
     {186, "Update now"},
     {187, "Later"},

@@ -89,12 +89,14 @@ public:
     std::size_t inventorySize = 0;  // how many of installedSystems the inventory found
     TextList downloadedFiles;
     std::unique_ptr<HttpSession> internetSession;
-    std::unique_ptr<HttpConnection> serverConnection;
+    std::unique_ptr<HttpConnection> serverConnection;  // to the update server that answered
     std::string tempFolder;
     std::int32_t cancelRequested = 0;
     EntryArray updateEntries;
     std::string availableVersion;
-    std::string updateServer;
+    std::string updateServer;  // one server, or a comma-separated list of mirrors
+    // Which server of the list gave the definitions; updaters are asked of it first.
+    std::size_t mirrorIndex = 0;
     std::string releaseDefinitionsFile;
     std::string betaDefinitionsFile;
     std::string infoServer;

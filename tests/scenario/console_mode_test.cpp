@@ -280,6 +280,7 @@ TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
         {"a date", 503, httpDate(std::time(nullptr) + 30), 28, 30},
         {"too many requests, capped at ten minutes", 429, "86400", 600, 600},
     };
+    tp.system.unixTime = std::time(nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(installFolder + "/temp");
