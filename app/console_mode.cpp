@@ -409,8 +409,9 @@ int ConsoleRun::Answer(std::string_view text, std::string_view caption, unsigned
         if (IsCaption(caption, res::kStrRetryCaption)) return IDNO;
     }
     if (IsCaption(caption, res::kStrRetryCaption) && buttons == MB_YESNO) {
-        if (text != retryText) {
-            retryText = std::string(text);
+        // A server that names another wait each time is still the same file's server.
+        if (std::string key = RetryQuestionKey(text); key != retryText) {
+            retryText = std::move(key);
             retriesGiven = 0;
         }
         if (retriesGiven >= policy.retries) return IDNO;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <utility>
 
 #include "res/resource.h"
 #include "res/strings.h"
@@ -66,19 +67,40 @@ std::optional<std::uint32_t> RetryAfterSeconds(std::string_view value,
     return static_cast<std::uint32_t>(std::min<std::int64_t>(seconds, kMaxRetryAfterSeconds));
 }
 
-std::optional<std::uint32_t> BusyWaitInQuestion(std::string_view question) {
+namespace {
+
+// Where the wait's digits stand in a busy-server question, and how many there are.
+std::optional<std::pair<std::size_t, std::size_t>> BusyWaitField(std::string_view question) {
+    // Both busy questions, the download's and the check's, begin alike up to the wait.
     std::string_view format = res::LoadString(res::kStrRetryBusyQuestion);
     std::size_t field = format.find("%d");
     if (field == std::string_view::npos || question.substr(0, field) != format.substr(0, field)) {
         return std::nullopt;
     }
     std::string_view rest = question.substr(field);
-    std::size_t digits = rest.find_first_not_of("0123456789");
+    std::size_t digits = std::min(rest.find_first_not_of("0123456789"), rest.size());
+    return std::pair{field, digits};
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> BusyWaitInQuestion(std::string_view question) {
+    std::optional<std::pair<std::size_t, std::size_t>> field = BusyWaitField(question);
+    if (!field) return std::nullopt;
     std::int64_t seconds = 0;
-    if (!ParseDigits(rest.substr(0, digits), seconds) || seconds > kMaxRetryAfterSeconds) {
+    if (!ParseDigits(question.substr(field->first, field->second), seconds) ||
+        seconds > kMaxRetryAfterSeconds) {
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(seconds);
+}
+
+std::string RetryQuestionKey(std::string_view question) {
+    std::string key(question);
+    if (std::optional<std::pair<std::size_t, std::size_t>> field = BusyWaitField(question)) {
+        key.erase(field->first, field->second);
+    }
+    return key;
 }
 
 std::uint32_t WithSpread(std::uint32_t milliseconds, std::uint32_t random) {

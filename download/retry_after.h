@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace fw {
@@ -20,8 +21,12 @@ std::optional<std::uint32_t> RetryAfterSeconds(std::string_view value,
 // the same wait does not come back at once.
 std::uint32_t WithSpread(std::uint32_t milliseconds, std::uint32_t random);
 
-// The wait in seconds that a retry question built from the busy-server message carries;
-// nothing for any other text.
+// The wait in seconds that a retry question built from a busy-server message carries (the
+// download's or the check's); nothing for any other text.
 std::optional<std::uint32_t> BusyWaitInQuestion(std::string_view question);
+
+// The question without the wait a busy server asked for: what stays the same from one try at a
+// file (or at the check) to the next, whatever wait the server names each time.
+std::string RetryQuestionKey(std::string_view question);
 
 }  // namespace fw

@@ -17,6 +17,7 @@
 #include "platform/console/console_backend.h"
 #include "res/resource.h"
 #include "res/strings.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_updater.h"
 #include "tests/support/update_scenario.h"
 
@@ -274,11 +275,13 @@ TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
         std::string retryAfter;
         std::uint32_t shortest;  // seconds
         std::uint32_t longest;
+        std::string path = "/files/scifi.exe";
     };
     const Case cases[] = {
         {"seconds", 503, "7", 7, 7},
         {"a date", 503, httpDate(std::time(nullptr) + 30), 28, 30},
         {"too many requests, capped at ten minutes", 429, "86400", 600, 600},
+        {"the definitions", 503, "2", 2, 2, "/UpDefs/FablewrightUpdates.txt"},
     };
     tp.system.unixTime = std::time(nullptr);
     for (const Case& c : cases) {
@@ -289,7 +292,7 @@ TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
         ServerFault busy;
         busy.status = c.code;
         busy.retryAfter = c.retryAfter;
-        server->SetFault("/files/scifi.exe", busy);
+        server->SetFault(c.path, busy);
         ConsoleResult r = RunConsole({"-unattended"}, [&](std::uint32_t) { server->ClearFaults(); });
         server->ClearFaults();
         EXPECT_EQ(r.code, kExitSuccess) << r.err;
@@ -298,7 +301,76 @@ TEST_F(ConsoleModeTest, ABusyServerIsLeftAloneAsLongAsItAsks) {
         EXPECT_LE(r.pauses[0], c.longest * 1100);
         std::size_t wait = r.err.find("asks to be tried again in ");
         ASSERT_NE(wait, std::string::npos) << r.err;
-        EXPECT_EQ(RequestsFor("/files/scifi.exe"), 2);
+        EXPECT_EQ(RequestsFor(c.path), 2);
+    }
+}
+
+// With a list of servers, the definitions and each updater come from the first server that
+// serves them well; a cut download is continued at the next one, which has the same file.
+TEST_F(ConsoleModeTest, MirrorsTakeOverFileByFile) {
+    const std::string definitions = "version~4\n" + ServeUpdater("Sci Fi", "files/scifi.exe");
+    Definitions(definitions);
+    const std::string updater = "/files/scifi.exe";
+    const std::string defs = "/UpDefs/FablewrightUpdates.txt";
+    const std::uint64_t size = fs::file_size(serverRoot + updater);
+    // A mirror whose copy of the updater is damaged.
+    test::TempDir damagedRoot;
+    damagedRoot.Write(defs.substr(1), definitions);
+    std::string damaged = ServedContents(updater.substr(1));
+    damaged[damaged.size() / 2] ^= 0x20;
+    damagedRoot.Write(updater.substr(1), damaged);
+    UpdateServer damagedServer(damagedRoot.path());
+    UpdateServer mirror(serverRoot);
+    ASSERT_TRUE(damagedServer.Start(0));
+    ASSERT_TRUE(mirror.Start(0));
+    auto count = [](const UpdateServer& at, const std::string& path) {
+        int n = 0;
+        for (const RecordedRequest& r : at.Requests()) n += r.path == path ? 1 : 0;
+        return n;
+    };
+    ServerFault error;
+    error.status = 500;
+    ServerFault cut;
+    cut.truncateAfter = size / 2;
+    struct Case {
+        const char* what;
+        UpdateServer* first;
+        std::string faultPath;
+        ServerFault fault;
+        int firstRequests;   // definitions and updater, at the first server
+        int mirrorRequests;  // at the second
+        bool continued;      // the second was asked for the rest only
+    };
+    const Case cases[] = {
+        {"its definitions fail", server.get(), defs, error, 1, 2, false},
+        {"its updater fails", server.get(), updater, error, 2, 1, false},
+        {"its updater is cut", server.get(), updater, cut, 2, 1, true},
+        {"its updater is damaged", &damagedServer, "", {}, 2, 1, false},
+        {"it is down", server.get(), "", {}, 0, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installFolder + "/temp");
+        for (UpdateServer* at : {server.get(), &damagedServer, &mirror}) at->ClearRequests();
+        if (!c.faultPath.empty()) server->SetFault(c.faultPath, c.fault);
+        if (c.firstRequests == 0) server->Stop();
+        std::size_t runsBefore = Runs().size();
+        ConsoleResult r =
+            RunConsole({"-server", c.first->HostText() + ", " + mirror.HostText(), "-unattended"});
+        server->ClearFaults();
+        EXPECT_EQ(r.code, kExitSuccess) << r.err;
+        EXPECT_TRUE(r.pauses.empty());
+        EXPECT_EQ(Runs().size(), runsBefore + 1);
+        if (c.firstRequests > 0) {
+            EXPECT_EQ(count(*c.first, defs) + count(*c.first, updater), c.firstRequests);
+        }
+        EXPECT_EQ(count(mirror, defs) + count(mirror, updater), c.mirrorRequests);
+        std::optional<std::string> range;
+        for (const RecordedRequest& request : mirror.Requests()) {
+            if (request.path == updater) range = request.Header("Range");
+        }
+        EXPECT_EQ(range, c.continued ? std::optional("bytes=" + std::to_string(size / 2) + "-")
+                                     : std::nullopt);
     }
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/http_redirects.h"
 
 namespace fw {
@@ -75,6 +78,26 @@ TEST(ServerAddressTest, WhereARedirectLeads) {
         if (!c.ok) continue;
         EXPECT_EQ(FormatServerAddress(target->server), c.server) << c.location;
         EXPECT_EQ(target->object, c.object) << c.location;
+    }
+}
+
+TEST(ServerAddressTest, ServerLists) {
+    struct Case {
+        std::string_view text;
+        std::vector<std::string> servers;
+    };
+    const Case cases[] = {
+        {"updates.example", {"updates.example"}},
+        {" a.example , b.example:8080,,\tc.example ", {"a.example", "b.example:8080", "c.example"}},
+        // Nothing to try: the text itself, so that the message names what was given.
+        {"", {""}},
+        {" , ", {" , "}},
+        // Once one server is https, plain ones are never a way around it.
+        {"http://a.example,https://b.example,c.example,HTTPS://d.example",
+         {"https://b.example", "HTTPS://d.example"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ServerList(c.text), c.servers) << c.text;
     }
 }
 

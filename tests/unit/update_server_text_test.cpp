@@ -55,10 +55,11 @@ TEST(UpdateServerTextTest, FaultSwitchesReadBackAsWritten) {
              ServerFault f = Fault(503);
              f.retryAfter = "Wed, 09 Dec 2026 00:45:44 GMT";
              f.ignoreRange = f.wrongRange = f.noValidators = true;
+             f.onlyFirst = 200;
              return f;
          }(),
          "status=503,retry-after=Wed; 09 Dec 2026 00:45:44 GMT,ignore-range,wrong-range,"
-         "no-validators"},
+         "no-validators,first=200"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatFaultSwitches(c.fault), c.text);
@@ -70,7 +71,7 @@ TEST(UpdateServerTextTest, FaultSwitchesReadBackAsWritten) {
 
 TEST(UpdateServerTextTest, MalformedSwitchesAreRefused) {
     for (const char* bad : {"status=", "status=99", "rate=0", "stall=1", "stall=1.0001@2",
-                            "drop=2", "status=404,", ",status=404", "bogus=1", "truncate=-1"}) {
+                            "drop=2", "first=0", "status=404,", ",status=404", "bogus=1", "truncate=-1"}) {
         EXPECT_FALSE(ParseFaultSwitches(bad)) << bad;
     }
     // The command line's form still needs switches after its path.

@@ -210,16 +210,19 @@ public:
     void SetFault(std::string_view path, const ServerFault& fault) {
         std::lock_guard lock(mutex);
         faults[FaultPathKey(path)] = fault;
+        faultHits.erase(FaultPathKey(path));
     }
 
     void ClearFault(std::string_view path) {
         std::lock_guard lock(mutex);
         faults.erase(FaultPathKey(path));
+        faultHits.erase(FaultPathKey(path));
     }
 
     void ClearFaults() {
         std::lock_guard lock(mutex);
         faults.clear();
+        faultHits.clear();
     }
 
     std::vector<RecordedRequest> Requests() const {
@@ -263,7 +266,11 @@ private:
             std::lock_guard lock(mutex);
             requests.push_back(recorded);
             if (auto found = faults.find(FaultPathKey(request.path)); found != faults.end()) {
-                fault = found->second;
+                std::uint64_t& hits = faultHits[found->first];
+                if (!found->second.onlyFirst || hits < *found->second.onlyFirst) {
+                    fault = found->second;
+                    ++hits;
+                }
             }
         }
         AppendToLog(recorded);
@@ -489,6 +496,7 @@ private:
     bool stopping = false;
     bool listenEnded = false;
     std::map<std::string, ServerFault> faults;
+    std::map<std::string, std::uint64_t> faultHits;  // requests that met each fault
     std::vector<RecordedRequest> requests;
     std::atomic<std::uint64_t> bodyBytesSent{0};
     std::mutex logMutex;

@@ -46,13 +46,17 @@ struct ServerFault {
     bool wrongRange = false;
     // Send neither ETag nor Last-Modified.
     bool noValidators = false;
+    // Only the first this many requests for the path meet the fault; later ones are answered
+    // as if there were none (a crowd that a busy server turns away once).
+    std::optional<std::uint64_t> onlyFirst = std::nullopt;
 
     bool operator==(const ServerFault&) const = default;
 };
 
 // "PATH:switch,switch,..." as on the command line: status=N, truncate=N, stall=SECONDS@N,
 // rate=BYTES_PER_SECOND, length=N, drop, endless, redirect=URL (a URL without ","),
-// retry-after=TEXT (a "," in it written as ";"), ignore-range, wrong-range, no-validators. PATH is split
+// retry-after=TEXT (a "," in it written as ";"), ignore-range, wrong-range, no-validators,
+// first=N. PATH is split
 // off at the last ':' after which the switches make sense. Nothing when the text is malformed.
 std::optional<std::pair<std::string, ServerFault>> ParseFaultSpec(std::string_view spec);
 // The switches alone ("status=404,truncate=10"); empty text is a fault that changes nothing.

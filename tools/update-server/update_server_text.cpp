@@ -114,6 +114,9 @@ bool ApplySwitch(std::string_view item, ServerFault& fault) {
         fault.bytesPerSecond = number;
     } else if (name == "length") {
         fault.announcedLength = number;
+    } else if (name == "first") {
+        if (number == 0) return false;
+        fault.onlyFirst = number;
     } else {
         return false;
     }
@@ -292,6 +295,7 @@ std::string FormatFaultSwitches(const ServerFault& fault) {
     if (fault.ignoreRange) add("ignore-range");
     if (fault.wrongRange) add("wrong-range");
     if (fault.noValidators) add("no-validators");
+    if (fault.onlyFirst) add("first=" + std::to_string(*fault.onlyFirst));
     return out;
 }
 
