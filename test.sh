@@ -54,6 +54,9 @@ echo "== the GTK window refusing an altered updater"
 DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke-tampered" ./demo.sh --auto --tampered ||
   DEMO_SCREENSHOTS="$PWD/build/dev/gui-smoke-tampered" ./demo.sh --auto --tampered
 
+echo "== a crowd of quiet checks at once, against nginx and against a busy server"
+bench/crowd.sh build/dev 200
+
 echo "== the Windows build under Wine"
 .ci/windows.sh
 
