@@ -60,7 +60,9 @@ bool Accepts(int port) {
 // the run; every answer's status and body bytes go to its access log.
 class Nginx {
 public:
-    Nginx(const std::string& root, const std::string& runDir) : runDir(runDir) {
+    // `serverLines` go into the server block (a location that misbehaves, say).
+    Nginx(const std::string& root, const std::string& runDir, const std::string& serverLines = {})
+        : runDir(runDir) {
         fs::create_directories(runDir);
         port = FreePort();
         std::ofstream conf(runDir + "/nginx.conf");
@@ -73,7 +75,7 @@ public:
             conf << "  " << kind << "_temp_path " << runDir << "/" << kind << ";\n";
         }
         conf << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << root
-             << ";\n  }\n}\n";
+             << ";\n" << serverLines << "  }\n}\n";
         conf.close();
         std::string confPath = runDir + "/nginx.conf";
         std::string prefix = runDir + "/";
@@ -186,6 +188,46 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
         ASSERT_GE(answers.size(), answersBefore + 2);  // the definitions, then the updater
         EXPECT_EQ(answers.back(), c.answer);
     }
+}
+
+// Two nginx mirrors of one folder give a file the same validator, so a part kept from one is
+// continued at the other when the first cannot serve it.
+TEST_F(NginxResumeTest, APartIsContinuedAtTheNextMirror) {
+    constexpr std::size_t kSize = 1024u * 1024u;
+    std::string checksum = Serve("files/a.exe", kSize, 6);
+    Definitions("update~Sci Fi~files/a.exe~" + std::to_string(kSize) + "~" + checksum + "\n");
+    Nginx busy(serverRoot, tp.dir.Path("nginx-busy"), "    location = /files/a.exe { return 503; }\n");
+    Nginx mirror(serverRoot, tp.dir.Path("nginx-mirror"));
+    ASSERT_TRUE(busy.Running() && mirror.Running());
+    std::string etag;
+    {
+        std::unique_ptr<HttpSession> session = tp.http->OpenSession("test");
+        std::unique_ptr<HttpConnection> connection = session->Connect(mirror.Host());
+        std::unique_ptr<HttpRequest> request = connection->OpenRequest("GET", "files/a.exe");
+        ASSERT_TRUE(request && request->Send());
+        ASSERT_TRUE(request->QueryHeader("ETag", etag));
+    }
+    const std::string contents = ServedContents("files/a.exe");
+    std::uint32_t expectedChecksum = 0;
+    ASSERT_TRUE(FileChecksum(*tp.files, serverRoot + "/files/a.exe", expectedChecksum));
+    tp.dir.Write("Fablewright/temp/a.exe.part", contents.substr(0, kSize / 4));
+    tp.dir.Write("Fablewright/temp/a.exe.part-note",
+                 FormatPartialNote({etag, static_cast<std::int32_t>(kSize), expectedChecksum}));
+    Run(
+        [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            ASSERT_TRUE(w.Click(res::kIdDownload));
+            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
+            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+            w.Click(res::kIdExit);
+        },
+        {"-server", busy.Host() + "," + mirror.Host()});
+    EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
+    EXPECT_TRUE(tp.ui.messageBoxes.size() == 1) << "no error before the exit question";
+    ASSERT_FALSE(busy.Answers().empty());
+    EXPECT_EQ(busy.Answers().back().substr(0, 17), "/files/a.exe 503 ");
+    ASSERT_FALSE(mirror.Answers().empty());
+    EXPECT_EQ(mirror.Answers().back(), "/files/a.exe 206 " + std::to_string(kSize - kSize / 4));
 }
 
 }  // namespace
