@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "discovery/definitions.h"
+#include "discovery/definitions_cache.h"
 #include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
@@ -62,7 +63,12 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     if (installedSystems.size() > inventorySize) installedSystems.resize(inventorySize);
 
     std::unique_ptr<HttpRequest> request;
+    DefinitionsCache cache(platform.files, platform.system.CacheFolder());
+    // The server answered that the kept copy is still current; refusing it deletes it, so that
+    // the next check fetches the definitions whole.
+    bool reuse = false;
     auto cleanUp = [&] {
+        if (reuse) cache.Remove(file);
         request.reset();
         serverConnection.reset();
         internetSession.reset();
@@ -93,7 +99,8 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         platform.ui.RepaintPending();
         return !platform.ui.StopRequested();
     };
-    if (!request->Send({}, {}, repaint)) {
+    std::optional<KeptDefinitions> kept = cache.Load(file, updateServer);
+    if (!request->Send(kept ? ConditionalHeaders(*kept) : std::string(), {}, repaint)) {
         if (request->LastFailure() == HttpFailure::kServerIdentity) {
             return fail(res::kStrServerIdentity, updateServer);
         }
@@ -101,7 +108,19 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     }
     int status = 0;
     if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
-    if (status != 200) {
+    if (status == 304 && !kept) {
+        // Nothing was asked for that a 304 could answer: asked once more, without conditions.
+        request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
+        if (!request || !request->Send({}, {}, repaint)) return fail(res::kStrUnavailable, -2);
+        if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
+    }
+    reuse = status == 304 && kept;
+    KeptDefinitions fetched{updateServer, {}, {}, {}};
+    if (!reuse) {
+        request->QueryHeader("ETag", fetched.etag);
+        request->QueryHeader("Last-Modified", fetched.lastModified);
+    }
+    if (status != 200 && !reuse) {
         if (beta) return fail(res::kStrNoBeta);
         return fail(res::kStrUnavailable, status);
     }
@@ -111,9 +130,13 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     // With keys built in, nothing of the answer is used before its signature is checked.
     TrustedAnswer trusted;
     if (!platform.trustedKeys.empty()) {
-        if (Refusal refusal = ReadTrustedDefinitions(*request, file, platform.trustedKeys,
-                                                     platform.registry, platform.system.UnixTime(),
-                                                     trusted, repaint)) {
+        if (Refusal refusal =
+                reuse ? CheckTrustedDefinitions(std::move(kept->bytes), file, platform.trustedKeys,
+                                                platform.registry, platform.system.UnixTime(),
+                                                trusted)
+                      : ReadTrustedDefinitions(*request, file, platform.trustedKeys,
+                                               platform.registry, platform.system.UnixTime(),
+                                               trusted, repaint)) {
             if (platform.ui.StopRequested()) return cleanUp();
             ShowMessageV(*this, res::kStrError, MB_OK, refusal.textId, refusal.Args());
             return cleanUp();
@@ -125,14 +148,22 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     const std::string infoServerBefore = infoServer;
     DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
                              infoPath, &installed};
+    AnswerLines keptLines;
+    if (reuse && !trusted.active) keptLines.Load(std::move(kept->bytes), kMaxDefinitionsBytes);
     std::string line;
     std::size_t received = 0;
     bool anyRecord = false;
     for (;;) {
-        ReadStatus read = trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
+        ReadStatus read = trusted.active ? trusted.NextLine(line)
+                          : reuse        ? keptLines.NextLine(line)
+                                         : request->ReadLine(line, repaint);
         if (read == ReadStatus::kEnd) break;
         if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
         received += line.size() + 1;
+        if (!reuse && !trusted.active && received <= kMaxDefinitionsBytes) {
+            fetched.bytes += line;
+            fetched.bytes += '\n';
+        }
         // Definitions beyond any sensible size are not definitions; stop before memory runs out.
         if (read == ReadStatus::kTooLong || received > kMaxDefinitionsBytes) {
             return fail(res::kStrBadFormat);
@@ -192,6 +223,10 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                    Format(res::LoadString(res::kStrListed), stepNumber, availableVersion, size));
     request.reset();
     if (trusted.active) RememberSerial(platform.registry, file, trusted.serial);
+    if (!reuse) {
+        if (trusted.active) fetched.bytes = trusted.Bytes();
+        cache.Save(file, fetched);
+    }
 }
 
 }  // namespace fw
