@@ -99,7 +99,8 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         platform.ui.RepaintPending();
         return !platform.ui.StopRequested();
     };
-    std::optional<KeptDefinitions> kept = cache.Load(file, updateServer);
+    std::optional<KeptDefinitions> kept =
+        cache.Load(file, updateServer, !platform.trustedKeys.empty());
     if (!request->Send(kept ? ConditionalHeaders(*kept) : std::string(), {}, repaint)) {
         if (request->LastFailure() == HttpFailure::kServerIdentity) {
             return fail(res::kStrServerIdentity, updateServer);
@@ -115,7 +116,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         if (!request->QueryStatusCode(status)) return fail(res::kStrUnavailable, -3);
     }
     reuse = status == 304 && kept;
-    KeptDefinitions fetched{updateServer, {}, {}, {}};
+    KeptDefinitions fetched{updateServer, {}, {}, {}, !platform.trustedKeys.empty()};
     if (!reuse) {
         request->QueryHeader("ETag", fetched.etag);
         request->QueryHeader("Last-Modified", fetched.lastModified);

@@ -13,7 +13,7 @@ namespace {
 
 // The first line of a kept copy; a copy of any other format is not read.
 constexpr std::string_view kFormatLine = "fablewright-kept-definitions 1";
-// The note before the definitions: the format line, four named lines, an empty line.
+// The note before the definitions: the format line, five named lines, an empty line.
 constexpr std::size_t kMaxNoteBytes = 8 * 1024;
 constexpr std::size_t kMaxFieldBytes = 1024;
 // Folders made above the program's own when they are missing (the cache root, the maker's).
@@ -97,7 +97,7 @@ bool DefinitionsCache::FolderReady(bool create) {
 }
 
 std::optional<KeptDefinitions> DefinitionsCache::Load(std::string_view fileName,
-                                                      std::string_view server) {
+                                                      std::string_view server, bool needRaw) {
     if (!FolderReady(false)) return std::nullopt;
     std::unique_ptr<ReadableFile> file = files.OpenForReadingNoFollow(PathOf(fileName));
     if (!file) return std::nullopt;
@@ -119,9 +119,10 @@ std::optional<KeptDefinitions> DefinitionsCache::Load(std::string_view fileName,
     rest.remove_prefix(kFormatLine.size() + 1);
     KeptDefinitions kept;
     std::string keptName;
-    if (!TakeField(rest, "file", keptName) || !TakeField(rest, "server", kept.server) ||
-        !TakeField(rest, "etag", kept.etag) || !TakeField(rest, "last-modified", kept.lastModified) ||
-        rest.substr(0, 1) != "\n") {
+    std::string form;
+    if (!TakeField(rest, "file", keptName) || !TakeField(rest, "form", form) ||
+        !TakeField(rest, "server", kept.server) || !TakeField(rest, "etag", kept.etag) ||
+        !TakeField(rest, "last-modified", kept.lastModified) || rest.substr(0, 1) != "\n") {
         return std::nullopt;
     }
     rest.remove_prefix(1);
@@ -129,6 +130,10 @@ std::optional<KeptDefinitions> DefinitionsCache::Load(std::string_view fileName,
         return std::nullopt;
     }
     if (keptName != fileName || kept.server != server) return std::nullopt;
+    if (form != "raw" && form != "lines") return std::nullopt;
+    kept.raw = form == "raw";
+    // Lines with their CR bytes dropped no longer match a signature over the answer.
+    if (needRaw && !kept.raw) return std::nullopt;
     if (kept.etag.empty() && kept.lastModified.empty()) return std::nullopt;
     kept.bytes = std::string(rest);
     return kept;
@@ -144,17 +149,17 @@ bool DefinitionsCache::Save(std::string_view fileName, const KeptDefinitions& ke
         return false;
     }
     if (!FolderReady(true)) return false;
-    std::string note = std::string(kFormatLine) + "\nfile " + std::string(fileName) +
-                       "\nserver " + kept.server + "\netag " + kept.etag + "\nlast-modified " +
-                       kept.lastModified + "\n\n";
+    std::string note = std::string(kFormatLine) + "\nfile " + std::string(fileName) + "\nform " +
+                       (kept.raw ? "raw" : "lines") + "\nserver " + kept.server + "\netag " +
+                       kept.etag + "\nlast-modified " + kept.lastModified + "\n\n";
     // Written whole under another name first: a run that stops half way leaves the old copy
     // or none, never half of one.
     std::string path = PathOf(fileName);
     std::string written = path + ".new";
     std::unique_ptr<WritableFile> file = files.CreateFile(written);
     if (!file) return false;
-    bool ok = file->Write(note.data(), note.size()) &&
-              file->Write(kept.bytes.data(), kept.bytes.size());
+    bool ok =
+        file->Write(note.data(), note.size()) && file->Write(kept.bytes.data(), kept.bytes.size());
     ok = file->Close() && ok;
     file.reset();
     if (!ok || !files.Rename(written, path)) {

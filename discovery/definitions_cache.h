@@ -17,22 +17,27 @@ struct KeptDefinitions {
     std::string etag;          // the answer's ETag; empty when it had none
     std::string lastModified;  // the answer's Last-Modified; empty when it had none
     std::string bytes;         // the answer's body
+    // Whether `bytes` are the body byte for byte (what a signature covers); false: its lines,
+    // each ended by LF, as a check without keys reads them.
+    bool raw = true;
 };
 
 class DefinitionsCache {
-public:
+  public:
     // `folder` is the program's cache folder; empty: nothing is kept or read.
     DefinitionsCache(Files& files, std::string folder);
 
     // The copy kept for `fileName` from `server`; nothing when there is none, it came from
-    // another server, it is larger than any definitions, or it cannot be read.
-    std::optional<KeptDefinitions> Load(std::string_view fileName, std::string_view server);
+    // another server, it is larger than any definitions, it cannot be read, or `needRaw` and it
+    // holds only the lines.
+    std::optional<KeptDefinitions> Load(std::string_view fileName, std::string_view server,
+                                        bool needRaw);
     // Replaces the kept copy of `fileName`; an answer without a usable validator only removes
     // the old one. False when nothing could be kept.
     bool Save(std::string_view fileName, const KeptDefinitions& kept);
     void Remove(std::string_view fileName);
 
-private:
+  private:
     std::string PathOf(std::string_view fileName) const;
     bool FolderReady(bool create);
 
