@@ -38,8 +38,10 @@ class KeptDefinitionsTest : public test::UpdateScenario {
             Platform{p.ui, *counting, p.registry, p.files, p.processes, p.system, keys});
     }
 
-    // Signed definitions of `version` with `serial`, after the `head` records.
-    std::string Signed(const std::string& version, int serial, const std::string& head = {}) {
+    // Signed definitions of `version` with `serial`, with the `head` records before the rest
+    // and the `tail` records after it.
+    std::string Signed(const std::string& version, int serial, const std::string& head = {},
+                       const std::string& tail = {}) {
         FileFacts facts;
         EXPECT_TRUE(ReadFileFacts(*tp.files, serverRoot + "/files/f.exe", facts));
         char checksum[16];
@@ -47,7 +49,7 @@ class KeptDefinitionsTest : public test::UpdateScenario {
         return signer.Signed(head + "updatever~3\r\nversion~" + version + "\r\nserial~" + kRelease +
                              "~" + std::to_string(serial) + "\r\nupdate~Fantasy~files/f.exe~" +
                              std::to_string(facts.size) + "~" + checksum +
-                             "~sha256:" + DigestHex(facts.digest) + "\r\n");
+                             "~sha256:" + DigestHex(facts.digest) + "\r\n" + tail);
     }
 
     std::string KeptPath() const {
@@ -187,6 +189,33 @@ TEST_F(KeptDefinitionsTest, OnlyAUsableCopyIsAskedAbout) {
         EXPECT_EQ(plain.version, "4.2");
         EXPECT_FALSE(plain.conditional);
     }
+}
+
+// The polite side of the cache: 100 checks of unchanged definitions of 1 MiB against 100
+// checks that fetch them whole, in body bytes the server sent.
+TEST_F(KeptDefinitionsTest, HundredChecksOfUnchangedDefinitionsSendUnderOnePercent) {
+    Trust(true);
+    std::string records;
+    for (int i = 0; records.size() < 1024 * 1024; ++i) {
+        records += "update~Template " + std::to_string(i) + "~files/t" + std::to_string(i) +
+                   ".exe~5000~1a2b3c~sha256:" + std::string(64, '0') + "\r\n";
+    }
+    Definitions(Signed("4.2", 3, {}, records));
+    const std::uint64_t full = Check().bodyBytes;
+    ASSERT_GT(full, 1024u * 1024u);
+    constexpr int kChecks = 100;
+    std::uint64_t sent = 0;
+    for (int i = 0; i < kChecks; ++i) {
+        Checked reused = Check();
+        ASSERT_EQ(reused.version, "4.2");
+        ASSERT_TRUE(reused.conditional);
+        sent += reused.bodyBytes;
+    }
+    const double share = static_cast<double>(sent) / (static_cast<double>(full) * kChecks);
+    std::printf("%d checks: %llu body bytes sent; %d full checks: %llu (%.5f%%)\n", kChecks,
+                static_cast<unsigned long long>(sent), kChecks,
+                static_cast<unsigned long long>(full) * kChecks, share * 100);
+    EXPECT_LT(share, 0.01);
 }
 
 // A 304 to a request that asked for nothing conditionally (a confused cache on the way) is
