@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 
+#include "discovery/definitions_cache.h"
 #include "discovery/definitions_trust.h"
 #include "discovery/signed_definitions.h"
 #include "download/verify.h"
@@ -216,6 +218,62 @@ TEST_F(KeptDefinitionsTest, HundredChecksOfUnchangedDefinitionsSendUnderOnePerce
                 static_cast<unsigned long long>(sent), kChecks,
                 static_cast<unsigned long long>(full) * kChecks, share * 100);
     EXPECT_LT(share, 0.01);
+}
+
+// What the cache gives back is only what this program wrote for this file and server, in a
+// folder that is this user's alone, within the size of any definitions.
+TEST_F(KeptDefinitionsTest, TheCacheReadsBackOnlyItsOwnCopies) {
+    const std::string folder = tp.system.cacheFolder;
+    const std::string server = "127.0.0.1:1";
+    const KeptDefinitions good{server, "\"1-2\"", "Tue, 08 Dec 2026 10:00:00 GMT", "version~1\n"};
+    struct Case {
+        const char* what;
+        std::function<void(DefinitionsCache&)> change;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"as saved", [](DefinitionsCache&) {}, true},
+        {"a validator that would break the header lines",
+         [&](DefinitionsCache& cache) {
+             KeptDefinitions bad = good;
+             bad.etag = "\"1\"\r\nX-Other: 1";
+             EXPECT_FALSE(cache.Save(kRelease, bad));
+         },
+         false},
+        {"larger than any definitions",
+         [&](DefinitionsCache& cache) {
+             KeptDefinitions big = good;
+             big.bytes.assign(kMaxDefinitionsBytes, 'x');
+             ASSERT_TRUE(cache.Save(kRelease, big));
+             std::ofstream(KeptPath(), std::ios::app) << "x";
+         },
+         false},
+#ifndef _WIN32
+        {"a link in place of the copy",
+         [&](DefinitionsCache&) {
+             fs::rename(KeptPath(), folder + "/elsewhere");
+             fs::create_symlink(folder + "/elsewhere", KeptPath());
+         },
+         false},
+        {"a folder others may write to",
+         [&](DefinitionsCache&) { fs::permissions(folder, fs::perms::all); }, false},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder);
+        DefinitionsCache cache(*tp.files, folder);
+        ASSERT_TRUE(cache.Save(kRelease, good));
+        c.change(cache);
+        std::optional<KeptDefinitions> kept = cache.Load(kRelease, server, true);
+        ASSERT_EQ(kept.has_value(), c.loads);
+        if (kept) {
+            EXPECT_EQ(kept->bytes, good.bytes);
+            EXPECT_EQ(ConditionalHeaders(*kept),
+                      "If-None-Match: \"1-2\"\r\nIf-Modified-Since: " + good.lastModified);
+            EXPECT_FALSE(cache.Load(kRelease, "127.0.0.1:2", true));
+        }
+    }
 }
 
 // A 304 to a request that asked for nothing conditionally (a confused cache on the way) is
