@@ -161,7 +161,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         if (read == ReadStatus::kEnd) break;
         if (read == ReadStatus::kError) return fail(res::kStrUnavailable, kCodeAnswerBroken);
         received += line.size() + 1;
-        if (!reuse && !trusted.active && received <= kMaxDefinitionsBytes) {
+        if (cache.Enabled() && !reuse && !trusted.active && received <= kMaxDefinitionsBytes) {
             fetched.bytes += line;
             fetched.bytes += '\n';
         }
@@ -224,7 +224,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                    Format(res::LoadString(res::kStrListed), stepNumber, availableVersion, size));
     request.reset();
     if (trusted.active) RememberSerial(platform.registry, file, trusted.serial);
-    if (!reuse) {
+    if (cache.Enabled() && !reuse) {
         if (trusted.active) fetched.bytes = trusted.Bytes();
         cache.Save(file, fetched);
     }

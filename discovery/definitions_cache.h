@@ -26,6 +26,8 @@ class DefinitionsCache {
   public:
     // `folder` is the program's cache folder; empty: nothing is kept or read.
     DefinitionsCache(Files& files, std::string folder);
+    // Whether copies are kept at all.
+    bool Enabled() const { return !folder.empty(); }
 
     // The copy kept for `fileName` from `server`; nothing when there is none, it came from
     // another server, it is larger than any definitions, it cannot be read, or `needRaw` and it
