@@ -99,6 +99,7 @@ public:
     std::uint32_t GetTickCount() override { return inner.GetTickCount(); }
     bool IsShiftDown() override { return false; }
     std::int64_t UnixTime() override { return inner.UnixTime(); }
+    std::string CacheFolder() override { return inner.CacheFolder(); }
 
 private:
     System& inner;

@@ -20,6 +20,7 @@
 #include "platform/posix/processes_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "platform/posix/system_posix.h"
+#include "platform/posix/user_folders_posix.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ int RunConsole(const fw::ConsoleOptions& options, int argc, char** argv) {
     std::unique_ptr<fw::InterruptWatch> interrupts = fw::WatchInterrupts();
     fw::ConsolePolicy policy = fw::DefaultConsolePolicy();
     if (interrupts) policy.interrupted = [&interrupts] { return interrupts->Requested(); };
-    fw::PosixSystem hostSystem;
+    fw::PosixSystem hostSystem(fw::UserCacheFolder());
     fw::CurlHttpClient http(Authority());
     // A settings lock held elsewhere is not waited for once the run was asked to stop.
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath(),
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     fw::GtkBackend ui;
-    fw::GtkSystem system;
+    fw::GtkSystem system(fw::UserCacheFolder());
     fw::CurlHttpClient http(Authority());
     fw::PosixRegistry registry(fw::PosixRegistry::DefaultPath());
     fw::PosixFiles files;

@@ -32,7 +32,7 @@ int RunConsole(const fw::ConsoleOptions& options) {
     fw::Win32Registry registry;
     fw::Win32Files files;
     fw::Win32Processes hostProcesses;
-    fw::Win32System hostSystem;
+    fw::Win32System hostSystem(fw::UserCacheFolder());
     fw::ConsoleHost host(options, hostProcesses, hostSystem, std::cout, std::cerr, policy);
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     const fw::Platform platform{host.ui(), http, registry, files, host.processes(), host.system(),
@@ -78,7 +78,7 @@ int main() {
     fw::Win32Registry registry;
     fw::Win32Files files;
     fw::Win32Processes processes;
-    fw::Win32System system;
+    fw::Win32System system(fw::UserCacheFolder());
     const fw::TrustedKeys trustedKeys = fw::BuiltInTrustedKeys();
     const fw::Platform platform{ui, http, registry, files, processes, system, trustedKeys};
     // The runtime's own split of the command line, argument 0 being the program.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "discovery/definitions.h"
+#include "discovery/definitions_cache.h"
 #include "discovery/definitions_trust.h"
 #include "discovery/inventory.h"
 #include "download/progress.h"
@@ -59,6 +60,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     const std::string& file = beta ? betaDefinitionsFile : releaseDefinitionsFile;
 
     std::unique_ptr<HttpRequest> request;
+    DefinitionsCache cache(platform.files, platform.system.CacheFolder());
     auto cleanUp = [&] {
         request.reset();
         serverConnection.reset();
@@ -89,6 +91,11 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     NameSet installed;
     // With keys built in, nothing of the answer is used before its signature is checked.
     TrustedAnswer trusted;
+    // The server answered that the kept copy is still current; refusing it deletes it, so that
+    // the next check fetches the definitions whole.
+    bool reuse = false;
+    // What to keep of an answer that passes every check.
+    KeptDefinitions fetched;
     // Asks one server and reads its definitions; a refusal when they cannot be used.
     auto checkServer = [&](const std::string& server,
                            std::optional<std::uint32_t>& busySeconds) -> Refusal {
@@ -100,12 +107,17 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         infoServer = infoServerBefore;
         infoPath = infoPathBefore;
         trusted = TrustedAnswer{};
+        reuse = false;
+        fetched = KeptDefinitions{server, {}, {}, {}, !platform.trustedKeys.empty()};
         request.reset();
         serverConnection = internetSession->Connect(server);
         if (!serverConnection) return Refusal{res::kStrNoConnection, {server}};
         request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
         if (!request) return Refusal{res::kStrUnavailable, {}, -1};
-        if (!request->Send({}, {}, repaint)) {
+        // Only a copy kept from this very server is asked about.
+        std::optional<KeptDefinitions> kept =
+            cache.Load(file, server, !platform.trustedKeys.empty());
+        if (!request->Send(kept ? ConditionalHeaders(*kept) : std::string(), {}, repaint)) {
             if (request->LastFailure() == HttpFailure::kServerIdentity) {
                 return Refusal{res::kStrServerIdentity, {server}};
             }
@@ -113,7 +125,21 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         }
         int status = 0;
         if (!request->QueryStatusCode(status)) return Refusal{res::kStrUnavailable, {}, -3};
-        if (status != 200) {
+        if (status == 304 && !kept) {
+            // Nothing was asked for that a 304 could answer: asked once more, without
+            // conditions.
+            request = serverConnection->OpenRequest("GET", "UpDefs/" + file);
+            if (!request || !request->Send({}, {}, repaint)) {
+                return Refusal{res::kStrUnavailable, {}, -2};
+            }
+            if (!request->QueryStatusCode(status)) return Refusal{res::kStrUnavailable, {}, -3};
+        }
+        reuse = status == 304 && kept;
+        if (!reuse) {
+            request->QueryHeader("ETag", fetched.etag);
+            request->QueryHeader("Last-Modified", fetched.lastModified);
+        }
+        if (status != 200 && !reuse) {
             // A busy server that says when to come back is left alone that long.
             std::string retryAfter;
             if ((status == 503 || status == 429) &&
@@ -129,9 +155,13 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
 
         betaCheckBox.EnableWindow(false);
         if (!platform.trustedKeys.empty()) {
-            if (Refusal refusal = ReadTrustedDefinitions(
-                    *request, file, platform.trustedKeys, platform.registry,
-                    platform.system.UnixTime(), trusted, repaint)) {
+            if (Refusal refusal =
+                    reuse ? CheckTrustedDefinitions(std::move(kept->bytes), file,
+                                                    platform.trustedKeys, platform.registry,
+                                                    platform.system.UnixTime(), trusted)
+                          : ReadTrustedDefinitions(*request, file, platform.trustedKeys,
+                                                   platform.registry, platform.system.UnixTime(),
+                                                   trusted, repaint)) {
                 return refusal;
             }
         }
@@ -140,15 +170,22 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         for (const std::string& name : installedSystems) installed.Insert(name);
         DefinitionsTarget target{availableVersion, updateEntries, installedSystems, infoServer,
                                  infoPath, &installed};
+        AnswerLines keptLines;
+        if (reuse && !trusted.active) keptLines.Load(std::move(kept->bytes), kMaxDefinitionsBytes);
         std::string line;
         std::size_t received = 0;
         bool anyRecord = false;
         for (;;) {
-            ReadStatus read =
-                trusted.active ? trusted.NextLine(line) : request->ReadLine(line, repaint);
+            ReadStatus read = trusted.active ? trusted.NextLine(line)
+                              : reuse        ? keptLines.NextLine(line)
+                                             : request->ReadLine(line, repaint);
             if (read == ReadStatus::kEnd) break;
             if (read == ReadStatus::kError) return Refusal{res::kStrUnavailable, {}, kCodeAnswerBroken};
             received += line.size() + 1;
+            if (cache.Enabled() && !reuse && !trusted.active && received <= kMaxDefinitionsBytes) {
+                fetched.bytes += line;
+                fetched.bytes += '\n';
+            }
             // Definitions beyond any sensible size are not definitions; stop before memory runs
             // out.
             if (read == ReadStatus::kTooLong || received > kMaxDefinitionsBytes) {
@@ -203,6 +240,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                 break;
             }
             if (platform.ui.StopRequested()) return cleanUp();
+            if (reuse) cache.Remove(file);
         }
         if (!refusal) break;
         if (busySeconds && !platform.ui.StopRequested()) {
@@ -246,6 +284,10 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                    Format(res::LoadString(res::kStrListed), stepNumber, availableVersion, size));
     request.reset();
     if (trusted.active) RememberSerial(platform.registry, file, trusted.serial);
+    if (cache.Enabled() && !reuse) {
+        if (trusted.active) fetched.bytes = trusted.Bytes();
+        cache.Save(file, fetched);
+    }
 }
 
 }  // namespace fw

@@ -1,5 +1,8 @@
 #include "discovery/definitions_trust.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "discovery/signed_definitions.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -25,23 +28,27 @@ std::vector<FormatArg> Refusal::Args() const {
     return args;
 }
 
-ReadStatus TrustedAnswer::NextLine(std::string& line) {
-    if (position >= signedSize) return ReadStatus::kEnd;
+ReadStatus AnswerLines::NextLine(std::string& line) {
+    if (position >= size) return ReadStatus::kEnd;
     std::size_t end = answer.find('\n', position);
-    if (end == std::string::npos || end > signedSize) end = signedSize;
+    if (end == std::string::npos || end > size) end = size;
     line.clear();
     for (std::size_t i = position; i < end; ++i) {
         if (answer[i] != '\r') line += answer[i];
     }
-    position = end < signedSize ? end + 1 : signedSize;
+    position = end < size ? end + 1 : size;
     return ReadStatus::kOk;
+}
+
+void AnswerLines::Load(std::string bytes, std::size_t linesSize) {
+    answer = std::move(bytes);
+    size = std::min(linesSize, answer.size());
+    position = 0;
 }
 
 void TrustedAnswer::Accept(std::string checkedAnswer, std::size_t signedBytes,
                            std::uint64_t acceptedSerial) {
-    answer = std::move(checkedAnswer);
-    signedSize = signedBytes;
-    position = 0;
+    Load(std::move(checkedAnswer), signedBytes);
     serial = acceptedSerial;
     active = true;
 }
@@ -73,7 +80,13 @@ Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
         // Definitions beyond any sensible size are not definitions.
         if (answer.size() > kMaxDefinitionsBytes) return {res::kStrBadFormat, {}};
     }
+    return CheckTrustedDefinitions(std::move(answer), fileName, keys, registry, now, trusted);
+}
 
+Refusal CheckTrustedDefinitions(std::string answer, std::string_view fileName,
+                                const TrustedKeys& keys, Registry& registry, std::int64_t now,
+                                TrustedAnswer& trusted) {
+    if (answer.size() > kMaxDefinitionsBytes) return {res::kStrBadFormat, {}};
     std::optional<std::uint64_t> accepted = AcceptedSerial(registry, fileName);
     DefinitionsCheck check = CheckSignedDefinitions(answer, fileName, keys, accepted, now);
     switch (check.verdict) {

@@ -26,20 +26,28 @@ struct Refusal {
     std::vector<FormatArg> Args() const;
 };
 
-// Checked definitions, handed out as the request would hand out lines: CR bytes dropped,
-// LF ending each line, the signature block left out.
-class TrustedAnswer {
+// Definitions held in memory, handed out as the request would hand out lines: CR bytes
+// dropped, LF ending each line, nothing after the first `size` bytes.
+class AnswerLines {
 public:
-    bool active = false;  // true once definitions were read and trusted
-    std::uint64_t serial = 0;
     ReadStatus NextLine(std::string& line);
-    // Takes a checked answer whose first `signedSize` bytes are the signed definitions.
-    void Accept(std::string checkedAnswer, std::size_t signedSize, std::uint64_t serial);
+    void Load(std::string bytes, std::size_t size);
+    const std::string& Bytes() const { return answer; }
 
 private:
     std::string answer;
-    std::size_t signedSize = 0;
+    std::size_t size = 0;
     std::size_t position = 0;
+};
+
+// Checked definitions: the lines of the signed part, the signature block left out; Bytes() is
+// the answer as checked, signature included.
+class TrustedAnswer : public AnswerLines {
+public:
+    bool active = false;  // true once definitions were read and trusted
+    std::uint64_t serial = 0;
+    // Takes a checked answer whose first `signedSize` bytes are the signed definitions.
+    void Accept(std::string checkedAnswer, std::size_t signedSize, std::uint64_t serial);
 };
 
 // Reads the whole answer of `request` (at most kMaxDefinitionsBytes) and checks it for
@@ -48,6 +56,10 @@ private:
 Refusal ReadTrustedDefinitions(HttpRequest& request, std::string_view fileName,
                                const TrustedKeys& keys, Registry& registry, std::int64_t now,
                                TrustedAnswer& trusted, const WaitCallback& whileWaiting = {});
+// The same checks for an answer already in memory (one kept from an earlier check).
+Refusal CheckTrustedDefinitions(std::string answer, std::string_view fileName,
+                                const TrustedKeys& keys, Registry& registry, std::int64_t now,
+                                TrustedAnswer& trusted);
 
 // The highest serial accepted for `fileName`, if any was recorded.
 std::optional<std::uint64_t> AcceptedSerial(Registry& registry, std::string_view fileName);

@@ -209,11 +209,13 @@ public:
     std::uint32_t GetTickCount() override { return tick += tickStep; }
     bool IsShiftDown() override { return shiftDown; }
     std::int64_t UnixTime() override { return unixTime; }
+    std::string CacheFolder() override { return cacheFolder; }
     std::uint32_t tick = 0;
     // Added to the clock whenever it is read: work that reads it goes on taking time.
     std::uint32_t tickStep = 0;
     std::int64_t unixTime = 0;
     bool shiftDown = false;
+    std::string cacheFolder;  // none: nothing is kept
 };
 
 }  // namespace fw

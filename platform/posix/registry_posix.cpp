@@ -1,7 +1,6 @@
 #include "platform/posix/registry_posix.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,12 +16,12 @@
 
 #include "platform/path.h"
 #include "platform/posix/reg_file.h"
+#include "platform/posix/user_folders_posix.h"
 
 namespace fw {
 namespace {
 
 constexpr const char* kPathVariable = "FABLEWRIGHT_REGISTRY";
-constexpr std::string_view kMakerFolder = "Corvallen";
 constexpr std::string_view kFileName = "registry.reg";
 // Another process holding the settings lock longer than this is taken as stuck: the change
 // fails rather than hold the program for ever. The lock is tried again this often meanwhile.
@@ -299,26 +298,6 @@ class PosixRegistryKey : public RegistryKey {
 std::string Environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-std::string HomeFolder() {
-    std::string home = Environment("HOME");
-    if (!home.empty()) return home;
-    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::size_t size = suggested > 0 ? static_cast<std::size_t>(suggested) : 16384;
-    while (size <= 1024 * 1024) {
-        std::vector<char> buffer(size);
-        passwd entry{};
-        passwd* result = nullptr;
-        int error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result);
-        if (error == ERANGE) {
-            size *= 2;
-            continue;
-        }
-        if (error != 0 || !result || !result->pw_dir) return {};
-        return result->pw_dir;
-    }
-    return {};
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "platform/win32/system_win32.h"
 
+#include <memory>
+
+#include "platform/path.h"
 #include "platform/win32/windows_win32.h"
+
+#include <knownfolders.h>
 
 namespace fw {
 
@@ -17,6 +22,24 @@ std::int64_t Win32System::UnixTime() {
 // The high bit of the key state is set while the key is down.
 bool Win32System::IsShiftDown() {
     return (static_cast<unsigned short>(::GetKeyState(VK_SHIFT)) & 0x8000u) != 0;
+}
+
+std::string UserCacheFolder() {
+    PWSTR wide = nullptr;
+    HRESULT result = SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &wide);
+    std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(wide, &CoTaskMemFree);
+    if (FAILED(result) || wide == nullptr) return {};
+    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string folder(static_cast<std::size_t>(size), '\0');
+    BOOL lossy = FALSE;
+    // A name the code page cannot hold would lead the file functions elsewhere.
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, folder.data(), size, nullptr, &lossy) != size ||
+        lossy) {
+        return {};
+    }
+    folder.resize(static_cast<std::size_t>(size - 1));
+    return JoinPath(JoinPath(folder, "Corvallen"), "Fablewright");
 }
 
 }  // namespace fw

@@ -115,9 +115,10 @@ TEST_F(FaultCampaignTest, DefinitionsThatBreakOffFailTheCheckUntilTheFaultIsClea
         {"server error", Status(500), Format(Text(115), 500)},
         {"unavailable", Status(503), Format(Text(115), 503)},
     };
-    Definitions(definitions);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        // Written anew, so that the copy kept from the last case is not current.
+        Definitions(definitions);
         server->ClearFaults();
         server->SetFault(kDefinitionsPath, c.fault);
         server->ClearRequests();

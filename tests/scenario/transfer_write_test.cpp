@@ -92,6 +92,8 @@ protected:
         Platform& p = tp.platform();
         platform = std::make_unique<Platform>(
             Platform{p.ui, *counting, p.registry, files, p.processes, p.system, p.trustedKeys});
+        // Only the download's writes are counted: no definitions are kept.
+        tp.system.cacheFolder.clear();
         Install({{"SciFi.gsi", "Sci Fi"}});
     }
 

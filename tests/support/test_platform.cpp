@@ -61,6 +61,8 @@ TestPlatform::TestPlatform()
     files = std::make_unique<Win32Files>();
     http = std::make_unique<Win32HttpClient>();
     processes = std::make_unique<Win32Processes>();
+    // Kept definitions stay inside this test's folder.
+    system.cacheFolder = dir.Path("cache");
     // The application's start-up does this before any dialog runs.
     EXPECT_TRUE(http->Startup());
     bundle = std::make_unique<Platform>(
@@ -86,6 +88,8 @@ TestPlatform::TestPlatform()
 #else
     processes = std::make_unique<NoProcesses>();
 #endif
+    // Kept definitions stay inside this test's folder.
+    system.cacheFolder = dir.Path("cache");
     // The application's start-up does this before any dialog runs.
     EXPECT_TRUE(http->Startup());
     bundle = std::make_unique<Platform>(

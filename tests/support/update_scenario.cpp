@@ -1,5 +1,6 @@
 #include "tests/support/update_scenario.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -78,9 +79,18 @@ void UpdateScenario::Install(std::initializer_list<std::pair<std::string, std::s
 }
 
 void UpdateScenario::Definitions(const std::string& text, bool beta) {
-    tp.dir.Write(std::string("server/UpDefs/") +
-                     (beta ? "FablewrightBetaUpdates.txt" : "FablewrightUpdates.txt"),
-                 text);
+    std::string relative = std::string("server/UpDefs/") +
+                           (beta ? "FablewrightBetaUpdates.txt" : "FablewrightUpdates.txt");
+    std::filesystem::path file = tp.dir.Path(relative);
+    std::error_code error;
+    auto before = std::filesystem::last_write_time(file, error);
+    bool existed = !error;
+    tp.dir.Write(relative, text);
+    // A file rewritten within the file system's clock step would keep its validators, and a
+    // program that keeps definitions would rightly be told they had not changed.
+    if (existed && std::filesystem::last_write_time(file) < before + std::chrono::seconds(1)) {
+        std::filesystem::last_write_time(file, before + std::chrono::seconds(1));
+    }
 }
 
 std::string UpdateScenario::Serve(const std::string& path, std::size_t size, unsigned seed) {
