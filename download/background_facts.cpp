@@ -1,0 +1,138 @@
+#include "download/background_facts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace fw {
+
+namespace {
+
+// Large reads of the kept part, so that the system calls do not set the pace.
+constexpr std::size_t kKeptReadSize = 256 * 1024;
+
+}  // namespace
+
+BackgroundFacts::BackgroundFacts(std::unique_ptr<ReadableFile> keptFile, std::int64_t size)
+    : kept(std::move(keptFile)), keptSize(size) {
+    for (auto& piece : pieces) piece.resize(kPieceSize);
+    try {
+        worker = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+        // The sums are still made, only not beside the transfer.
+        withoutThread = true;
+        failed = !SumKept();
+    }
+}
+
+BackgroundFacts::~BackgroundFacts() { Stop(); }
+
+void BackgroundFacts::Stop() {
+    if (!worker.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    changed.notify_all();
+    worker.join();
+}
+
+bool BackgroundFacts::SumKept() {
+    std::unique_ptr<ReadableFile> file = std::move(kept);
+    if (keptSize == 0) return true;
+    if (!file || keptSize < 0) return false;
+    std::vector<unsigned char> buffer(kKeptReadSize);
+    for (std::int64_t left = keptSize; left > 0;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping) return false;
+        }
+        std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+        std::ptrdiff_t n = file->Read(buffer.data(), want);
+        if (n <= 0 || static_cast<std::size_t>(n) > want) return false;
+        accumulator.Add(buffer.data(), static_cast<std::size_t>(n));
+        left -= n;
+    }
+    return true;
+}
+
+void BackgroundFacts::Work() {
+    try {
+        failed = !SumKept();
+    } catch (...) {
+        failed = true;
+    }
+    for (;;) {
+        std::size_t slot = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return stopping || ending || filled > 0; });
+            if (stopping || filled == 0) return;
+            slot = first;
+        }
+        // A piece already known to be of no use is only given back.
+        if (!failed) {
+            try {
+                accumulator.Add(pieces[slot].data(), pieceSizes[slot]);
+            } catch (...) {
+                failed = true;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            first = (first + 1) % kPieces;
+            --filled;
+        }
+        changed.notify_all();
+    }
+}
+
+void BackgroundFacts::Add(const void* data, std::size_t size) {
+    if (withoutThread) {
+        accumulator.Add(data, size);
+        return;
+    }
+    // After Finish nothing would empty the pool.
+    if (!worker.joinable()) return;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        std::size_t slot = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [this] { return filled < kPieces; });
+            slot = (first + filled) % kPieces;
+        }
+        // The slot is outside the filled run: the worker does not look at it until it is
+        // counted in below.
+        std::size_t n = std::min(size, kPieceSize);
+        std::memcpy(pieces[slot].data(), bytes, n);
+        pieceSizes[slot] = n;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++filled;
+        }
+        changed.notify_all();
+        bytes += n;
+        size -= n;
+    }
+}
+
+bool BackgroundFacts::Finish(FileFacts& facts) {
+    if (worker.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ending = true;
+        }
+        changed.notify_all();
+        worker.join();
+    } else if (!withoutThread) {
+        return false;  // already finished
+    }
+    if (failed) return false;
+    failed = true;  // the accumulator is spent
+    withoutThread = false;
+    return accumulator.Finish(facts);
+}
+
+}  // namespace fw
