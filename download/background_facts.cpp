@@ -10,6 +10,8 @@ namespace {
 
 // Large reads of the kept part, so that the system calls do not set the pace.
 constexpr std::size_t kKeptReadSize = 256 * 1024;
+// An idle worker is woken once this many pieces wait.
+constexpr std::size_t kWakeAt = BackgroundFacts::kPieces / 2;
 
 }  // namespace
 
@@ -33,7 +35,8 @@ void BackgroundFacts::Stop() {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    changed.notify_all();
+    piecesReady.notify_all();
+    pieceFree.notify_all();
     worker.join();
 }
 
@@ -67,7 +70,11 @@ void BackgroundFacts::Work() {
         std::size_t slot = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return stopping || ending || filled > 0; });
+            if (filled == 0 && !stopping && !ending) {
+                workerWaits = true;
+                piecesReady.wait(lock, [this] { return stopping || ending || filled >= kWakeAt; });
+                workerWaits = false;
+            }
             if (stopping || filled == 0) return;
             slot = first;
         }
@@ -79,12 +86,14 @@ void BackgroundFacts::Work() {
                 failed = true;
             }
         }
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
             first = (first + 1) % kPieces;
             --filled;
+            wake = transferWaits;
         }
-        changed.notify_all();
+        if (wake) pieceFree.notify_one();
     }
 }
 
@@ -100,7 +109,11 @@ void BackgroundFacts::Add(const void* data, std::size_t size) {
         std::size_t slot = 0;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return filled < kPieces; });
+            if (filled == kPieces) {
+                transferWaits = true;
+                pieceFree.wait(lock, [this] { return filled < kPieces; });
+                transferWaits = false;
+            }
             slot = (first + filled) % kPieces;
         }
         // The slot is outside the filled run: the worker does not look at it until it is
@@ -108,11 +121,13 @@ void BackgroundFacts::Add(const void* data, std::size_t size) {
         std::size_t n = std::min(size, kPieceSize);
         std::memcpy(pieces[slot].data(), bytes, n);
         pieceSizes[slot] = n;
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
             ++filled;
+            wake = workerWaits && filled >= kWakeAt;
         }
-        changed.notify_all();
+        if (wake) piecesReady.notify_one();
         bytes += n;
         size -= n;
     }
@@ -124,7 +139,7 @@ bool BackgroundFacts::Finish(FileFacts& facts) {
             std::lock_guard<std::mutex> lock(mutex);
             ending = true;
         }
-        changed.notify_all();
+        piecesReady.notify_all();
         worker.join();
     } else if (!withoutThread) {
         return false;  // already finished

@@ -22,7 +22,7 @@ public:
     // Pieces wait in a fixed pool: the transfer waits only when the hashing is that far behind,
     // and the memory stays bounded however fast the network is.
     static constexpr std::size_t kPieceSize = 64 * 1024;
-    static constexpr std::size_t kPieces = 6;
+    static constexpr std::size_t kPieces = 8;
 
     // `kept`, when given, holds the first `keptSize` bytes (the part kept from an earlier try):
     // they are read and summed first, while the rest arrives. When it is missing, or yields
@@ -53,12 +53,17 @@ private:
     std::array<std::vector<unsigned char>, kPieces> pieces;
     std::array<std::size_t, kPieces> pieceSizes{};
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable piecesReady;  // for the worker
+    std::condition_variable pieceFree;    // for the transfer
     // Guarded by `mutex`: the filled pieces are `first` and the `filled - 1` after it, in turn.
     std::size_t first = 0;
     std::size_t filled = 0;
     bool ending = false;    // nothing more will be added
     bool stopping = false;  // the sums are no longer wanted
+    // Each side is woken only when it waits, and the worker only for a few pieces at once: a
+    // wake-up for every piece would cost about as much as hashing it.
+    bool workerWaits = false;
+    bool transferWaits = false;
 
     // Without a thread (none could be started) the sums are made as the bytes come.
     bool withoutThread = false;
