@@ -98,39 +98,46 @@ void BackgroundFacts::Work() {
 }
 
 void BackgroundFacts::Add(const void* data, std::size_t size) {
-    if (withoutThread) {
-        accumulator.Add(data, size);
-        return;
-    }
-    // After Finish nothing would empty the pool.
-    if (!worker.joinable()) return;
-    const auto* bytes = static_cast<const unsigned char*>(data);
+    const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        std::size_t slot = 0;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            if (filled == kPieces) {
-                transferWaits = true;
-                pieceFree.wait(lock, [this] { return filled < kPieces; });
-                transferWaits = false;
-            }
-            slot = (first + filled) % kPieces;
-        }
-        // The slot is outside the filled run: the worker does not look at it until it is
-        // counted in below.
         std::size_t n = std::min(size, kPieceSize);
-        std::memcpy(pieces[slot].data(), bytes, n);
-        pieceSizes[slot] = n;
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++filled;
-            wake = workerWaits && filled >= kWakeAt;
-        }
-        if (wake) piecesReady.notify_one();
+        std::memcpy(Piece(), bytes, n);
+        AddPiece(n);
         bytes += n;
         size -= n;
     }
+}
+
+char* BackgroundFacts::Piece() {
+    // Without a worker (none started, or it has finished) one piece is enough.
+    if (!worker.joinable()) return pieces[0].data();
+    std::unique_lock<std::mutex> lock(mutex);
+    if (filled == kPieces) {
+        transferWaits = true;
+        pieceFree.wait(lock, [this] { return filled < kPieces; });
+        transferWaits = false;
+    }
+    // The worker moves `first` on only as it lets `filled` go down, so the next free piece
+    // stays where it is until it is counted in.
+    return pieces[(first + filled) % kPieces].data();
+}
+
+void BackgroundFacts::AddPiece(std::size_t size) {
+    size = std::min(size, kPieceSize);
+    if (withoutThread) {
+        accumulator.Add(pieces[0].data(), size);
+        return;
+    }
+    if (!worker.joinable()) return;  // after Finish
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // Piece() left a free one here; the worker does not look at it until it is counted in.
+        pieceSizes[(first + filled) % kPieces] = size;
+        ++filled;
+        wake = workerWaits && filled >= kWakeAt;
+    }
+    if (wake) piecesReady.notify_one();
 }
 
 bool BackgroundFacts::Finish(FileFacts& facts) {

@@ -36,6 +36,12 @@ public:
 
     // The next bytes, copied; waits only while every piece of the pool is taken.
     void Add(const void* data, std::size_t size);
+    // The next piece of the pool (kPieceSize bytes) to be filled in place, which spares the
+    // copy; waits only while every piece is taken. It stays the same until AddPiece.
+    char* Piece();
+    // The piece from Piece() now holds `size` bytes and goes to the worker; it may still be
+    // read (written to the disk, say) until the next call of Piece.
+    void AddPiece(std::size_t size);
     // Waits for the sums of everything given. False when the hash failed, or the kept part
     // could not be read whole. The kept file is closed when this returns.
     bool Finish(FileFacts& facts);
@@ -50,7 +56,7 @@ private:
     std::int64_t keptSize;
     bool failed = false;  // the worker's alone until it is joined
 
-    std::array<std::vector<unsigned char>, kPieces> pieces;
+    std::array<std::vector<char>, kPieces> pieces;
     std::array<std::size_t, kPieces> pieceSizes{};
     std::mutex mutex;
     std::condition_variable piecesReady;  // for the worker

@@ -304,11 +304,17 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         } else if (expectedDigest) {
             facts.emplace();
         }
+        // With the worker, that buffer is one of its pieces: the bytes are not copied to be
+        // hashed, and the piece is hashed while it is written.
+        static_assert(kBlockSize * kBlocksPerWrite == BackgroundFacts::kPieceSize);
+        char* pendingData = facts ? facts->Piece() : pending.data();
         auto writePending = [&] {
-            if (facts) facts->Add(pending.data(), pendingBytes);
-            bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
+            if (pendingBytes == 0) return true;
+            if (facts) facts->AddPiece(pendingBytes);
+            bool ok = file->Write(pendingData, pendingBytes);
             if (ok) written += static_cast<std::int64_t>(pendingBytes);
             pendingBytes = 0;
+            if (facts) pendingData = facts->Piece();
             return ok;
         };
         // The bars start where the kept part ends; the rate, and so the time remaining, counts
@@ -331,7 +337,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             }
             std::uint32_t tick = platform.system.GetTickCount();
             std::ptrdiff_t count =
-                request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
+                request->ReadBlock(pendingData + pendingBytes, kBlockSize, whileWaiting);
             if (count == 0) break;
             if (count < 0) {
                 // A wait given up for a confirmed Cancel ends like a cancel between blocks.
