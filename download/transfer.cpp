@@ -304,6 +304,10 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         } else if (expectedDigest) {
             facts.emplace();
         }
+        // Without a digest only the checksum is wanted, which costs less on this thread, while
+        // the piece is in the cache, than reading the whole file back at the end.
+        std::optional<ChecksumAccumulator> checksum;
+        if (!expectedDigest && !resumed) checksum.emplace();
         // With the worker, that buffer is one of its pieces: the bytes are not copied to be
         // hashed, and the piece is hashed while it is written.
         static_assert(kBlockSize * kBlocksPerWrite == BackgroundFacts::kPieceSize);
@@ -311,6 +315,9 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         auto writePending = [&] {
             if (pendingBytes == 0) return true;
             if (facts) facts->AddPiece(pendingBytes);
+            if (checksum) {
+                checksum->Update(reinterpret_cast<const unsigned char*>(pendingData), pendingBytes);
+            }
             bool ok = file->Write(pendingData, pendingBytes);
             if (ok) written += static_cast<std::int64_t>(pendingBytes);
             pendingBytes = 0;
@@ -384,7 +391,12 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         // also have kept exactly the part that was read back. When the kept part could not be
         // read beside the transfer, the finished file is read again, as it always was.
         bool summed = facts && facts->Finish(sums);
-        if (summed && closed && !writeFailed &&
+        if (checksum) {
+            if (closed && !writeFailed) {
+                check = checksum->Value() == expectedChecksum ? FileCheck::kMatches
+                                                              : FileCheck::kDiffers;
+            }
+        } else if (summed && closed && !writeFailed &&
             (!resumed || HasSize(platform.files, partialPath, expectedSize))) {
             check = CompareFacts(sums, expectedChecksum, *expectedDigest);
         } else if (closed && (!facts || resumed)) {
