@@ -4,9 +4,12 @@
 // run. Each download runs in a process of its own, so its peak resident size is its own.
 //
 //   fw-download-bench [--repetitions N] [--size-mib N]... [--dir DIR] [--json FILE] [--signed]
+//                     [--keys-side-by-side]
 //
 // --signed serves signed definitions and runs the product with their key built in, so that
 // the download is verified with the SHA-256 as well; its rows are named "...Signed".
+// --keys-side-by-side runs only the product, with keys and without, taking turns; its rows are
+// named "...WithKeys" and "...WithoutKeys".
 //
 // Sizes default to 256 and 16 MiB. For every size the two downloads alternate which goes
 // first. The product's time is that of the Download click: request, transfer, and the
@@ -162,6 +165,7 @@ struct Options {
     std::string dir;
     std::string jsonFile;
     bool signedDefinitions = false;
+    bool keysSideBySide = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -169,6 +173,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         std::string_view flag = argv[i];
         if (flag == "--signed") {
             options.signedDefinitions = true;
+            continue;
+        }
+        if (flag == "--keys-side-by-side") {
+            options.keysSideBySide = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -294,30 +302,35 @@ struct Measurements {
     std::vector<double> curlCpu;
 };
 
+// One download by the product, in a child process; its figures join `m`.
+bool RunProduct(const std::string& self, Workbench& bench, const std::string& host,
+                Measurements& m, double& seconds) {
+    bench.RemoveDownloads();
+    ChildRun run = RunChild({self, "--product-run", bench.root, host}, bench.ReportFile());
+    std::string text = ReadAll(bench.ReportFile());
+    auto report = ParseReport(text);
+    std::optional<double> total = ParseSeconds(report["total_seconds"]);
+    std::optional<double> transfer = ParseSeconds(report["transfer_seconds"]);
+    if (run.exitCode != 0 || !total || !transfer) {
+        std::fprintf(stderr, "product download failed (exit %d):\n%s", run.exitCode,
+                     text.c_str());
+        return false;
+    }
+    seconds = *total;
+    m.productTotal.push_back(*total);
+    m.productTransfer.push_back(*transfer);
+    std::optional<double> peak = ParseSeconds(report["peak_resident_kib"]);
+    m.productPeakKiB.push_back(peak.value_or(0));
+    m.productCpu.push_back(run.cpuSeconds);
+    bench.RemoveDownloads();
+    return true;
+}
+
 bool RunOnce(const std::string& self, Workbench& bench, const std::string& host,
              Measurements& m, bool curlFirst) {
     double product = 0;
     double curl = 0;
-    auto runProduct = [&] {
-        bench.RemoveDownloads();
-        ChildRun run = RunChild({self, "--product-run", bench.root, host}, bench.ReportFile());
-        std::string text = ReadAll(bench.ReportFile());
-        auto report = ParseReport(text);
-        std::optional<double> total = ParseSeconds(report["total_seconds"]);
-        std::optional<double> transfer = ParseSeconds(report["transfer_seconds"]);
-        if (run.exitCode != 0 || !total || !transfer) {
-            std::fprintf(stderr, "product download failed (exit %d):\n%s", run.exitCode,
-                         text.c_str());
-            return false;
-        }
-        product = *total;
-        m.productTotal.push_back(*total);
-        m.productTransfer.push_back(*transfer);
-        std::optional<double> peak = ParseSeconds(report["peak_resident_kib"]);
-        m.productPeakKiB.push_back(peak.value_or(0));
-        m.productCpu.push_back(run.cpuSeconds);
-        return true;
-    };
+    auto runProduct = [&] { return RunProduct(self, bench, host, m, product); };
     auto runCurl = [&] {
         bench.RemoveDownloads();
         std::string url = "http://" + host + "/" + std::string(kServedPath);
@@ -379,6 +392,71 @@ void PrintLine(const char* what, std::uint64_t bytes, const std::vector<double>&
                 MegabytesPerSecond(bytes, s.low));
 }
 
+void PrintCpuAndPeak(const Measurements& m) {
+    Spread peak = SpreadOf(m.productPeakKiB);
+    Spread cpu = SpreadOf(m.productCpu);
+    std::printf("  %-34s %9.0f KiB (%.0f to %.0f)\n", "peak resident size", peak.median,
+                peak.low, peak.high);
+    std::printf("  %-34s %9.3f s   (%.3f to %.3f)\n", "CPU time, user + system", cpu.median,
+                cpu.low, cpu.high);
+}
+
+// The same download by the product with keys (signed definitions, the SHA-256 checked) and
+// without, from two loopback servers, taking turns to go first.
+int RunKeysSideBySide(const std::string& self, const std::string& parent,
+                      const Options& options, std::vector<std::string>& rows) {
+    for (std::uint64_t sizeMiB : options.sizesMiB) {
+        Workbench withKeys(parent, sizeMiB);
+        Workbench withoutKeys(parent, sizeMiB);
+        withKeys.signedDefinitions = true;
+        if (!withKeys.Prepare() || !withoutKeys.Prepare()) {
+            std::fprintf(stderr, "cannot prepare the workbenches\n");
+            return 1;
+        }
+        UpdateServer keysServer(withKeys.root + "/server");
+        UpdateServer plainServer(withoutKeys.root + "/server");
+        if (!keysServer.Start(0) || !plainServer.Start(0)) {
+            std::fprintf(stderr, "the loopback servers did not start\n");
+            return 1;
+        }
+        Measurements keys;
+        Measurements plain;
+        std::vector<double> ratios;  // with keys / without, speeds, per repetition
+        for (int i = 0; i < options.repetitions; ++i) {
+            double keysSeconds = 0;
+            double plainSeconds = 0;
+            auto runKeys = [&] {
+                return RunProduct(self, withKeys, keysServer.HostText(), keys, keysSeconds);
+            };
+            auto runPlain = [&] {
+                return RunProduct(self, withoutKeys, plainServer.HostText(), plain, plainSeconds);
+            };
+            bool ok = i % 2 == 1 ? runPlain() && runKeys() : runKeys() && runPlain();
+            if (!ok) return 1;
+            ratios.push_back(plainSeconds / keysSeconds);
+        }
+        keysServer.Stop();
+        plainServer.Stop();
+
+        std::string size = SizeName(withKeys.bytes);
+        std::printf("%s over loopback, with keys and without, %d repetitions (median, spread):\n",
+                    size.c_str(), options.repetitions);
+        PrintLine("with keys, Download click", withKeys.bytes, keys.productTotal);
+        PrintCpuAndPeak(keys);
+        PrintLine("without keys, Download click", withoutKeys.bytes, plain.productTotal);
+        PrintCpuAndPeak(plain);
+        Spread ratio = SpreadOf(ratios);
+        std::printf("  %-34s %9.2fx  (%.2f to %.2f)\n", "with / without keys, per repetition",
+                    ratio.median, ratio.low, ratio.high);
+        std::fflush(stdout);
+        rows.push_back(JsonRow("Download" + size + "WithKeys_Product", options.repetitions,
+                               withKeys.bytes, keys.productTotal, keys.productPeakKiB));
+        rows.push_back(JsonRow("Download" + size + "WithoutKeys_Product", options.repetitions,
+                               withoutKeys.bytes, plain.productTotal, plain.productPeakKiB));
+    }
+    return 0;
+}
+
 int RunDriver(const char* argv0, const Options& options) {
     std::error_code error;
     std::string self = fs::canonical("/proc/self/exe", error).string();
@@ -386,7 +464,11 @@ int RunDriver(const char* argv0, const Options& options) {
     std::string parent = options.dir.empty() ? fs::temp_directory_path().string() : options.dir;
 
     std::vector<std::string> rows;
-    for (std::uint64_t sizeMiB : options.sizesMiB) {
+    if (options.keysSideBySide) {
+        if (int code = RunKeysSideBySide(self, parent, options, rows); code != 0) return code;
+    }
+    for (std::uint64_t sizeMiB : options.keysSideBySide ? std::vector<std::uint64_t>{}
+                                                        : options.sizesMiB) {
         Workbench bench(parent, sizeMiB);
         bench.signedDefinitions = options.signedDefinitions;
         if (!bench.Prepare()) {
@@ -461,7 +543,7 @@ int main(int argc, char** argv) {
     fw::bench::Options options;
     if (!fw::bench::ParseOptions(argc, argv, options)) {
         std::fputs("usage: fw-download-bench [--repetitions N] [--size-mib N]... [--dir DIR] "
-                   "[--json FILE]\n",
+                   "[--json FILE] [--signed] [--keys-side-by-side]\n",
                    stderr);
         return 2;
     }

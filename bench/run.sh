@@ -24,6 +24,7 @@ cmake --preset release -B "$build" ${FW_BENCH_CMAKE_ARGS:-} >/dev/null
 download_rows="Download256MiB_Product Download256MiB_ProductTransfer Download256MiB_Curl"
 download_rows+=" Download16MiB_Product Download16MiB_ProductTransfer Download16MiB_Curl"
 download_rows+=" Download256MiBSigned_Product Download256MiBSigned_Curl"
+download_rows+=" Download256MiBWithKeys_Product Download256MiBWithoutKeys_Product"
 run_downloads=0
 if python3 -c 'import re, sys; sys.exit(not any(re.search(sys.argv[1], n) for n in sys.argv[2:]))' \
     "$filter" $download_rows; then
@@ -83,16 +84,21 @@ if [ "$run_downloads" = 1 ]; then
   signedrows="$(mktemp)"
   "$build"/bench/fw-download-bench --signed --size-mib 256 --repetitions "$repetitions" \
     --json "$signedrows" ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
-  python3 - "$downloads" "$signedrows" <<'PY'
+  # The product with keys and without, side by side in one run, taking turns to go first.
+  sidebyside="$(mktemp)"
+  "$build"/bench/fw-download-bench --keys-side-by-side --size-mib 256 \
+    --repetitions "$repetitions" --json "$sidebyside" ${FW_BENCH_DIR:+--dir "$FW_BENCH_DIR"} >&2
+  python3 - "$downloads" "$signedrows" "$sidebyside" <<'PY'
 import json, sys
 with open(sys.argv[1]) as f:
     merged = json.load(f)
-with open(sys.argv[2]) as f:
-    merged["benchmarks"] += json.load(f)["benchmarks"]
+for extra in sys.argv[2:]:
+    with open(extra) as f:
+        merged["benchmarks"] += json.load(f)["benchmarks"]
 with open(sys.argv[1], "w") as f:
     json.dump(merged, f)
 PY
-  rm -f "$signedrows"
+  rm -f "$signedrows" "$sidebyside"
 fi
 
 # The same transfer on the GTK host and on the headless one, taking turns, in one process with
@@ -131,6 +137,7 @@ ratios=(
   "Transfer only / curl, 256 MiB=Download256MiB_ProductTransfer/Download256MiB_Curl"
   "Download / curl, 16 MiB=Download16MiB_Product/Download16MiB_Curl"
   "Download with keys / curl, 256 MiB=Download256MiBSigned_Product/Download256MiBSigned_Curl"
+  "Download with keys / without keys=Download256MiBWithKeys_Product/Download256MiBWithoutKeys_Product"
   "GTK / headless transfer, 256 MiB=GtkDownload256MiB_Gtk/GtkDownload256MiB_Headless"
 )
 

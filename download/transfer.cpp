@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "download/background_facts.h"
 #include "download/checksum.h"
 #include "download/resume.h"
 #include "download/retry_after.h"
@@ -116,6 +117,11 @@ std::optional<PartialNote> ReadPartial(Files& files, const std::string& localPat
     }
     offset = status->size;
     return note;
+}
+
+bool HasSize(Files& files, const std::string& path, std::int64_t size) {
+    std::optional<FileStatus> status = files.Stat(path);
+    return status && !status->isDirectory && status->size == size;
 }
 
 void RemovePartial(Files& files, const std::string& localPath) {
@@ -290,16 +296,35 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             std::vector<char> pending(kBlockSize * kBlocksPerWrite);
             std::size_t pendingBytes = 0;
             std::int64_t written = offset;  // on the disk; behind `received` by pending blocks
-            // With a digest to match, the bytes of a whole download are summed and hashed on
-            // their way to the disk, while the network keeps sending: a second pass over the
-            // file would add its whole time.
-            std::optional<FileFactsAccumulator> facts;
-            if (expectedDigest && !resumed) facts.emplace();
+            // With a digest to match, the bytes are summed and hashed on a thread of their own
+            // while the network keeps sending, a kept part first, read back from the disk: a
+            // second pass over the file would add its whole time, and hashing between the reads
+            // would slow the transfer by as much.
+            std::optional<BackgroundFacts> facts;
+            if (expectedDigest && resumed) {
+                facts.emplace(platform.files.OpenForReadingNoFollow(partialPath), offset);
+            } else if (expectedDigest) {
+                facts.emplace();
+            }
+            // Without a digest only the checksum is wanted, which costs less on this thread,
+            // while the piece is in the cache, than reading the whole file back at the end.
+            std::optional<ChecksumAccumulator> checksum;
+            if (!expectedDigest && !resumed) checksum.emplace();
+            // With the worker, that buffer is one of its pieces: the bytes are not copied to be
+            // hashed, and the piece is hashed while it is written.
+            static_assert(kBlockSize * kBlocksPerWrite == BackgroundFacts::kPieceSize);
+            char* pendingData = facts ? facts->Piece() : pending.data();
             auto writePending = [&] {
-                if (facts) facts->Add(pending.data(), pendingBytes);
-                bool ok = pendingBytes == 0 || file->Write(pending.data(), pendingBytes);
+                if (pendingBytes == 0) return true;
+                if (facts) facts->AddPiece(pendingBytes);
+                if (checksum) {
+                    checksum->Update(reinterpret_cast<const unsigned char*>(pendingData),
+                                     pendingBytes);
+                }
+                bool ok = file->Write(pendingData, pendingBytes);
                 if (ok) written += static_cast<std::int64_t>(pendingBytes);
                 pendingBytes = 0;
+                if (facts) pendingData = facts->Piece();
                 return ok;
             };
             // The bars start where the kept part ends; the rate, and so the time remaining,
@@ -323,7 +348,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
                 }
                 std::uint32_t tick = platform.system.GetTickCount();
                 std::ptrdiff_t count =
-                    request->ReadBlock(pending.data() + pendingBytes, kBlockSize, whileWaiting);
+                    request->ReadBlock(pendingData + pendingBytes, kBlockSize, whileWaiting);
                 if (count == 0) break;
                 if (count < 0) {
                     // A wait given up for a confirmed Cancel ends like a cancel between blocks.
@@ -362,6 +387,8 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
                 // name.
                 bool keep = keepPartial && closed && !writeFailed && !tooLong &&
                             written < expectedSize;
+                // The kept part is let go before its name is.
+                facts.reset();
                 if (!keep) RemovePartial(platform.files, localPath);
                 platform.files.Remove(localPath);
                 if (cancelled || writeFailed || !closed) return Outcome::kFailed;
@@ -369,12 +396,19 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             }
             FileCheck check = FileCheck::kDiffers;
             FileFacts sums;
-            if (facts) {
-                // Only a file that took every byte received holds what was summed.
-                if (closed && !writeFailed && facts->Finish(sums)) {
-                    check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+            // Only a file that took every byte received holds what was summed; a resumed one
+            // must also have kept exactly the part that was read back. When the kept part could
+            // not be read beside the transfer, the finished file is read again, as it always was.
+            bool summed = facts && facts->Finish(sums);
+            if (checksum) {
+                if (closed && !writeFailed) {
+                    check = checksum->Value() == expectedChecksum ? FileCheck::kMatches
+                                                                  : FileCheck::kDiffers;
                 }
-            } else if (closed) {
+            } else if (summed && closed && !writeFailed &&
+                       (!resumed || HasSize(platform.files, partialPath, expectedSize))) {
+                check = CompareFacts(sums, expectedChecksum, *expectedDigest);
+            } else if (closed && (!facts || resumed)) {
                 check = CheckFile(platform.files, partialPath, expectedChecksum, expectedDigest);
             }
             if (check == FileCheck::kMatches) {

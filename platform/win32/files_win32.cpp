@@ -311,9 +311,11 @@ std::unique_ptr<ReadableFile> Win32Files::OpenForReading(const std::string& path
 namespace {
 
 // A regular file on a disk, opened as itself: a reparse point (a link or junction) is opened
-// rather than followed, and then refused.
+// rather than followed, and then refused. While it is written nobody else may write to it; a
+// reader lets the one writer go on, so that a part being continued can be read back meanwhile.
 HANDLE OpenPlainFile(const std::string& path, DWORD access, DWORD disposition) {
-    HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    DWORD share = access == GENERIC_READ ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return handle;
     BY_HANDLE_FILE_INFORMATION info {};

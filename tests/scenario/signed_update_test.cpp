@@ -188,6 +188,47 @@ TEST_F(SignedUpdateTest, ALeftOverForgeryIsFetchedAgain) {
     EXPECT_EQ(tp.dir.Read("Fablewright/temp/f.exe"), good);
 }
 
+// A resumed download with keys: the kept part is read back from the disk beside the transfer
+// of the rest, and its bytes count: a part altered in temp, even with its checksum kept, fails
+// the digest, and the file is fetched whole once.
+TEST_F(SignedUpdateTest, AResumedDownloadIsJudgedByTheKeptPartOnTheDiskToo) {
+    constexpr std::size_t kSize = 600000;
+    Serve("files/f.exe", kSize, 5);
+    std::string good = ServedContents("files/f.exe");
+    Definitions(signer.Signed(Body(DigestLine("Fantasy", "files/f.exe"))));
+    for (bool alterPart : {false, true}) {
+        SCOPED_TRACE(alterPart ? "a kept part forged with its checksum kept" : "an intact kept part");
+        fs::remove_all(installFolder + "/temp");
+        ServerFault cut;
+        cut.truncateAfter = kSize / 2;
+        server->ClearFaults();
+        server->SetFault("/files/f.exe", cut);
+        tp.ui.messageBoxes.clear();
+        tp.ui.ExpectMessageBox([&](const ShownMessageBox& box) {
+            EXPECT_EQ(box.caption, "Try Again?");
+            if (alterPart) {
+                tp.dir.Write("Fablewright/temp/f.exe.part",
+                             test::SameChecksumOtherBytes(good.substr(0, kSize / 2)));
+            }
+            server->ClearFaults();
+            server->ClearRequests();
+            return IDYES;
+        });
+        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            ASSERT_TRUE(w.Click(res::kIdDownload));
+            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
+            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+            w.Click(res::kIdExit);
+        });
+        EXPECT_EQ(tp.ui.messageBoxes.size(), 2u);  // the one question, no error, and Exit
+        EXPECT_EQ(RequestsFor("/files/f.exe"), alterPart ? 2 : 1);
+        EXPECT_EQ(server->BodyBytesSent(), alterPart ? kSize / 2 + kSize : kSize / 2);
+        EXPECT_EQ(tp.dir.Read("Fablewright/temp/f.exe"), good);
+        EXPECT_FALSE(fs::exists(TempPath("f.exe.part")));
+    }
+}
+
 TEST_F(SignedUpdateTest, AnUpdaterAlteredAfterItsDownloadIsNotStarted) {
     test::CopyTestUpdater(serverRoot + "/files/fantasy.exe");
     Definitions(signer.Signed(Body(DigestLine("Fantasy", "files/fantasy.exe"))));
