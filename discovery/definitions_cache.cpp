@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -153,10 +154,13 @@ bool DefinitionsCache::Save(std::string_view fileName, const KeptDefinitions& ke
                        (kept.raw ? "raw" : "lines") + "\nserver " + kept.server + "\netag " +
                        kept.etag + "\nlast-modified " + kept.lastModified + "\n\n";
     // Written whole under another name first: a run that stops half way leaves the old copy
-    // or none, never half of one.
+    // or none, never half of one. The name is this run's own, so that two checks at once (the
+    // daily one and the window's) never write into one file.
     std::string path = PathOf(fileName);
-    std::string written = path + ".new";
-    std::unique_ptr<WritableFile> file = files.CreateFile(written);
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".new-%08x", static_cast<unsigned>(std::random_device{}()));
+    std::string written = path + suffix;
+    std::unique_ptr<WritableFile> file = files.CreateNewFile(written);
     if (!file) return false;
     bool ok =
         file->Write(note.data(), note.size()) && file->Write(kept.bytes.data(), kept.bytes.size());
