@@ -154,6 +154,16 @@ else
   echo "no native update server: the console modes are not tried under Wine"
 fi
 
+step "nginx under Wine: kept definitions, mirrors and a continued part"
+if [ -x "$native/tools/sample-install/fablewright-sample" ] &&
+   [ -x "$native/tools/publish/fablewright-publish" ]; then
+  .ci/nginx-wine.sh "$build/FablewrightUpdate.exe" "$build/tests/test-updater.exe" \
+    "$native/tools/sample-install/fablewright-sample" "$build/nginx" \
+    "$native/tools/publish/fablewright-publish" "$keys/run.key" "$keys/passphrase"
+else
+  echo "no native tools: nginx is not tried under Wine"
+fi
+
 step "the notifying check under Wine"
 if [ -n "$server" ] && [ -x "$native/tools/sample-install/fablewright-sample" ] &&
    [ -x "$native/tools/publish/fablewright-publish" ]; then
