@@ -141,14 +141,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
         }
         if (status != 200 && !reuse) {
             // A busy server that says when to come back is left alone that long.
-            std::string retryAfter;
-            if ((status == 503 || status == 429) &&
-                request->QueryHeader("Retry-After", retryAfter)) {
-                if (std::optional<std::uint32_t> wait =
-                        RetryAfterSeconds(retryAfter, platform.system.UnixTime())) {
-                    busySeconds = busySeconds ? std::min(*busySeconds, *wait) : *wait;
-                }
-            }
+            NoteBusyWait(*request, status, platform.system.UnixTime(), busySeconds);
             if (beta) return Refusal{res::kStrNoBeta, {}};
             return Refusal{res::kStrUnavailable, {}, status};
         }

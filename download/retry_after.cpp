@@ -103,6 +103,15 @@ std::string RetryQuestionKey(std::string_view question) {
     return key;
 }
 
+void NoteBusyWait(HttpRequest& request, int status, std::int64_t nowUnixSeconds,
+                  std::optional<std::uint32_t>& shortest) {
+    std::string value;
+    if ((status != 503 && status != 429) || !request.QueryHeader("Retry-After", value)) return;
+    if (std::optional<std::uint32_t> wait = RetryAfterSeconds(value, nowUnixSeconds)) {
+        shortest = shortest ? std::min(*shortest, *wait) : *wait;
+    }
+}
+
 std::uint32_t WithSpread(std::uint32_t milliseconds, std::uint32_t random) {
     return milliseconds + random % (milliseconds / 10 + 1);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/http_client.h"
+
 namespace fw {
 
 // The longest wait a server can ask for.
@@ -20,6 +22,11 @@ std::optional<std::uint32_t> RetryAfterSeconds(std::string_view value,
 // `milliseconds` plus up to a tenth more, chosen by `random`, so that a crowd of clients told
 // the same wait does not come back at once.
 std::uint32_t WithSpread(std::uint32_t milliseconds, std::uint32_t random);
+
+// A busy answer (`status` 503 or 429) whose Retry-After can be read: `shortest` becomes the
+// shorter of its wait and what it held, so that of several servers the one back first counts.
+void NoteBusyWait(HttpRequest& request, int status, std::int64_t nowUnixSeconds,
+                  std::optional<std::uint32_t>& shortest);
 
 // The wait in seconds that a retry question built from a busy-server message carries (the
 // download's or the check's); nothing for any other text.

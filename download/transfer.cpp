@@ -253,14 +253,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
                 offset = 0;
             } else {
                 // A busy server's wait goes into the retry question instead of an error.
-                std::string retryAfter;
-                if ((code == 503 || code == 429) &&
-                    request->QueryHeader("Retry-After", retryAfter)) {
-                    if (std::optional<std::uint32_t> wait =
-                            RetryAfterSeconds(retryAfter, platform.system.UnixTime())) {
-                        busyWaitSeconds = busyWaitSeconds ? std::min(*busyWaitSeconds, *wait) : *wait;
-                    }
-                }
+                NoteBusyWait(*request, code, platform.system.UnixTime(), busyWaitSeconds);
                 if (!lastServer) return Outcome::kNext;
                 if (!busyWaitSeconds) {
                     ShowMessage(*this, res::kStrError, MB_OK, res::kStrNotOnServer, title, code);

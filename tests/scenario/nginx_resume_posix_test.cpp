@@ -25,6 +25,31 @@ protected:
         if (!fs::exists(kNginx)) GTEST_SKIP() << "nginx is not installed (nginx-light)";
         Install({{"SciFi.gsi", "Sci Fi"}});
     }
+
+    // The validator nginx gives a file, as the program would have noted it.
+    std::string EtagOf(const Nginx& nginx, const std::string& path) {
+        std::string etag;
+        std::unique_ptr<HttpSession> session = tp.http->OpenSession("test");
+        std::unique_ptr<HttpConnection> connection =
+            session ? session->Connect(nginx.Host()) : nullptr;
+        std::unique_ptr<HttpRequest> request =
+            connection ? connection->OpenRequest("GET", path) : nullptr;
+        EXPECT_TRUE(request && request->Send() && request->QueryHeader("ETag", etag));
+        return etag;
+    }
+
+    // Check and Download in the window, then Exit before installing.
+    void DownloadFrom(const std::string& servers) {
+        Run(
+            [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+                ASSERT_TRUE(w.Click(res::kIdCheck));
+                ASSERT_TRUE(w.Click(res::kIdDownload));
+                EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
+                tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+                w.Click(res::kIdExit);
+            },
+            {"-server", servers});
+    }
 };
 
 TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValidator) {
@@ -34,17 +59,8 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
     Nginx nginx(serverRoot, tp.dir.Path("nginx"));
     ASSERT_TRUE(nginx.Running());
 
-    // The validator nginx gives the file, as the program would have noted it.
-    std::string etag;
-    {
-        std::unique_ptr<HttpSession> session = tp.http->OpenSession("test");
-        ASSERT_TRUE(session);
-        std::unique_ptr<HttpConnection> connection = session->Connect(nginx.Host());
-        ASSERT_TRUE(connection);
-        std::unique_ptr<HttpRequest> request = connection->OpenRequest("GET", "files/a.exe");
-        ASSERT_TRUE(request && request->Send());
-        ASSERT_TRUE(request->QueryHeader("ETag", etag));
-    }
+    const std::string etag = EtagOf(nginx, "files/a.exe");
+    ASSERT_FALSE(etag.empty());
     const std::string contents = ServedContents("files/a.exe");
     struct Case {
         const char* what;
@@ -77,15 +93,7 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
                      FormatPartialNote({c.validator, static_cast<std::int32_t>(kSize),
                                         expectedChecksum}));
         std::size_t answersBefore = nginx.Answers().size();
-        Run(
-            [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
-                ASSERT_TRUE(w.Click(res::kIdCheck));
-                ASSERT_TRUE(w.Click(res::kIdDownload));
-                EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
-                tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
-                w.Click(res::kIdExit);
-            },
-            {"-server", nginx.Host()});
+        DownloadFrom(nginx.Host());
         EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
         EXPECT_FALSE(fs::exists(fs::symlink_status(local + ".part")));
         if (c.link) {
@@ -106,29 +114,15 @@ TEST_F(NginxResumeTest, APartIsContinuedAtTheNextMirror) {
     Nginx busy(serverRoot, tp.dir.Path("nginx-busy"), "    location = /files/a.exe { return 503; }\n");
     Nginx mirror(serverRoot, tp.dir.Path("nginx-mirror"));
     ASSERT_TRUE(busy.Running() && mirror.Running());
-    std::string etag;
-    {
-        std::unique_ptr<HttpSession> session = tp.http->OpenSession("test");
-        std::unique_ptr<HttpConnection> connection = session->Connect(mirror.Host());
-        std::unique_ptr<HttpRequest> request = connection->OpenRequest("GET", "files/a.exe");
-        ASSERT_TRUE(request && request->Send());
-        ASSERT_TRUE(request->QueryHeader("ETag", etag));
-    }
+    const std::string etag = EtagOf(mirror, "files/a.exe");
+    ASSERT_FALSE(etag.empty());
     const std::string contents = ServedContents("files/a.exe");
     std::uint32_t expectedChecksum = 0;
     ASSERT_TRUE(FileChecksum(*tp.files, serverRoot + "/files/a.exe", expectedChecksum));
     tp.dir.Write("Fablewright/temp/a.exe.part", contents.substr(0, kSize / 4));
     tp.dir.Write("Fablewright/temp/a.exe.part-note",
                  FormatPartialNote({etag, static_cast<std::int32_t>(kSize), expectedChecksum}));
-    Run(
-        [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
-            ASSERT_TRUE(w.Click(res::kIdCheck));
-            ASSERT_TRUE(w.Click(res::kIdDownload));
-            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
-            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
-            w.Click(res::kIdExit);
-        },
-        {"-server", busy.Host() + "," + mirror.Host()});
+    DownloadFrom(busy.Host() + "," + mirror.Host());
     EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
     EXPECT_TRUE(tp.ui.messageBoxes.size() == 1) << "no error before the exit question";
     ASSERT_FALSE(busy.Answers().empty());
