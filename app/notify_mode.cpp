@@ -69,8 +69,14 @@ std::vector<std::string> WindowArguments(int argc, const char* const* argv) {
     static constexpr std::string_view kWindowOptions[] = {"-server",  "-infourl", "-infoserver",
                                                           "-updates", "-beta",    "-dir"};
     std::vector<std::string> arguments;
-    for (int i = 1; i + 1 < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i] ? argv[i] : "";
+        // The window opens on the channel that was checked.
+        if (arg == "-betachannel") {
+            arguments.emplace_back(arg);
+            continue;
+        }
+        if (i + 1 == argc) break;
         for (std::string_view option : kWindowOptions) {
             if (arg != option) continue;
             arguments.emplace_back(arg);

@@ -76,6 +76,13 @@ void CUpdateDownloaderDlg::ScanCommandLine(int count, const char* const* args) {
     };
     int i = 1;
     while (i < count) {
+        // The one switch: the window opens on the beta channel, as a check of that channel
+        // that offered an update asks it to.
+        if (args[i] && std::string_view(args[i]) == "-betachannel") {
+            startOnBeta = true;
+            ++i;
+            continue;
+        }
         if (i == count - 1) break;  // the last argument never has a value after it
         std::string_view arg = args[i] ? args[i] : "";
         std::string_view value = args[i + 1] ? args[i + 1] : "";
@@ -141,6 +148,7 @@ bool CUpdateDownloaderDlg::OnInitDialog() {
     infoServer = std::string(res::kDefaultInfoServer);
     ScanCommandLine(argc, argv);
     if (InstallFolder().empty()) found = false;  // "-dir" with an empty value
+    if (startOnBeta) betaCheckBox.SetCheck(BST_CHECKED);
 
     checkButton.EnableWindow(false);
     downloadButton.EnableWindow(false);

@@ -102,6 +102,7 @@ public:
     std::string infoServer;
     std::string infoPath;
     std::string betaDir;
+    bool startOnBeta = false;  // "-betachannel": "&Beta Version" ticked at the start
     std::int32_t totalBytes = 0;
     std::int32_t transferredBytes = 0;
     // Set by a transfer that a busy server (503, 429) turned away with a Retry-After.

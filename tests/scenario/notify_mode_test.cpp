@@ -136,14 +136,30 @@ TEST_F(NotifyModeTest, SkippedVersionStaysSilentUntilANewerOnePerChannel) {
     EXPECT_EQ(notifier.shown.back().body, "Version 4.10 is available for Fantasy.");
 }
 
-TEST_F(NotifyModeTest, UpdateNowOpensTheWindowOnTheSameServers) {
+TEST_F(NotifyModeTest, UpdateNowOpensTheWindowOnTheSameServersAndChannel) {
     Definitions("version~4.2\nupdate~Fantasy~files/f.exe~10~0\n");
+    Definitions("version~4.3\nupdate~Fantasy~files/f.exe~10~0\n", true);
     notifier.answer = NotificationChoice::kUpdateNow;
     RunCheck({"-notify", "-dir", installFolder, "-scheduled"});
-    ASSERT_EQ(notifier.windows.size(), 1u);
+    RunCheck({"-notify", "-betachannel", "-dir", installFolder});
+    ASSERT_EQ(notifier.windows.size(), 2u);
+    const std::vector<std::string> servers = {"-server", server->HostText(), "-infoserver",
+                                              server->HostText()};
     EXPECT_EQ(notifier.windows[0],
-              (std::vector<std::string>{"-server", server->HostText(), "-infoserver",
-                                        server->HostText(), "-dir", installFolder}));
+              (std::vector<std::string>{servers[0], servers[1], servers[2], servers[3], "-dir",
+                                        installFolder}));
+    EXPECT_EQ(notifier.windows[1],
+              (std::vector<std::string>{servers[0], servers[1], servers[2], servers[3],
+                                        "-betachannel", "-dir", installFolder}));
+    // The window those arguments open starts on the channel that was checked.
+    for (bool beta : {false, true}) {
+        Run(
+            [&](HeadlessWindow& w, CUpdateDownloaderDlg&) {
+                EXPECT_EQ(w.Checked(res::kIdBetaVersion), beta);
+                w.Click(res::kIdExit);
+            },
+            notifier.windows[beta ? 1 : 0]);
+    }
 }
 
 TEST_F(NotifyModeTest, ScheduledCheckWaitsForAFreeNetwork) {
