@@ -73,11 +73,6 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
                      MB_OK, refusal.textId, refusal.Args());
     };
 
-    internetSession = platform.http.OpenSession(res::kAppName);
-    if (!internetSession) {
-        show(Refusal{res::kStrNoSession, {}});
-        return cleanUp();
-    }
     // While the server keeps us waiting the window goes on painting, but takes no input; a
     // console run can still be stopped.
     WaitCallback repaint = [this] {
@@ -175,7 +170,7 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
             if (read == ReadStatus::kEnd) break;
             if (read == ReadStatus::kError) return Refusal{res::kStrUnavailable, {}, kCodeAnswerBroken};
             received += line.size() + 1;
-            if (cache.Enabled() && !reuse && !trusted.active && received <= kMaxDefinitionsBytes) {
+            if (cache.Enabled() && !reuse && !trusted.active) {
                 fetched.bytes += line;
                 fetched.bytes += '\n';
             }
@@ -224,6 +219,11 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
     // (a stale or damaged mirror) hands over to the next. What the last one said is shown, or,
     // when one of them was busy, the question whether to try again after its wait.
     for (;;) {
+        internetSession = platform.http.OpenSession(res::kAppName);
+        if (!internetSession) {
+            show(Refusal{res::kStrNoSession, {}});
+            return cleanUp();
+        }
         std::optional<std::uint32_t> busySeconds;
         Refusal refusal;
         for (std::size_t i = 0; i < servers.size(); ++i) {
@@ -241,11 +241,6 @@ void CUpdateDownloaderDlg::CheckForUpdates() {
             if (ShowMessage(*this, res::kStrRetryCaption, MB_YESNO, res::kStrCheckBusyQuestion,
                             static_cast<int>(*busySeconds)) != IDYES) {
                 return;
-            }
-            internetSession = platform.http.OpenSession(res::kAppName);
-            if (!internetSession) {
-                show(Refusal{res::kStrNoSession, {}});
-                return cleanUp();
             }
             continue;
         }

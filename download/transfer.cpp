@@ -153,8 +153,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
         return false;
     }
 
-    if (std::optional<FileStatus> status = platform.files.Stat(localPath);
-        status && !status->isDirectory && status->size == expectedSize) {
+    if (HasSize(platform.files, localPath, expectedSize)) {
         statusText.SetWindowText(Format("Checking previously downloaded %s...", title));
         FileCheck check = CheckFile(platform.files, localPath, expectedChecksum, expectedDigest);
         if (check == FileCheck::kMatches) {
@@ -286,7 +285,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             }
 
             // Each block is read straight into its place in the buffer that goes to the disk.
-            std::vector<char> pending(kBlockSize * kBlocksPerWrite);
+            constexpr std::size_t kPendingCapacity = kBlockSize * kBlocksPerWrite;
             std::size_t pendingBytes = 0;
             std::int64_t written = offset;  // on the disk; behind `received` by pending blocks
             // With a digest to match, the bytes are summed and hashed on a thread of their own
@@ -305,7 +304,8 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
             if (!expectedDigest && !resumed) checksum.emplace();
             // With the worker, that buffer is one of its pieces: the bytes are not copied to be
             // hashed, and the piece is hashed while it is written.
-            static_assert(kBlockSize * kBlocksPerWrite == BackgroundFacts::kPieceSize);
+            static_assert(kPendingCapacity == BackgroundFacts::kPieceSize);
+            std::vector<char> pending(facts ? 0 : kPendingCapacity);
             char* pendingData = facts ? facts->Piece() : pending.data();
             auto writePending = [&] {
                 if (pendingBytes == 0) return true;
@@ -355,7 +355,7 @@ bool CUpdateDownloaderDlg::TransferFile(const std::string& sourceUrl, const std:
                 }
                 rateWindow.AddSample(tick, static_cast<std::uint32_t>(count));
                 pendingBytes += static_cast<std::size_t>(count);
-                if (pending.size() - pendingBytes < kBlockSize && !writePending()) {
+                if (kPendingCapacity - pendingBytes < kBlockSize && !writePending()) {
                     writeFailed = true;
                     break;
                 }

@@ -37,19 +37,6 @@ protected:
         EXPECT_TRUE(request && request->Send() && request->QueryHeader("ETag", etag));
         return etag;
     }
-
-    // Check and Download in the window, then Exit before installing.
-    void DownloadFrom(const std::string& servers) {
-        Run(
-            [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
-                ASSERT_TRUE(w.Click(res::kIdCheck));
-                ASSERT_TRUE(w.Click(res::kIdDownload));
-                EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
-                tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
-                w.Click(res::kIdExit);
-            },
-            {"-server", servers});
-    }
 };
 
 TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValidator) {
@@ -93,7 +80,7 @@ TEST_F(NginxResumeTest, APartialFileIsContinuedOnlyWhileNginxStillGivesItsValida
                      FormatPartialNote({c.validator, static_cast<std::int32_t>(kSize),
                                         expectedChecksum}));
         std::size_t answersBefore = nginx.Answers().size();
-        DownloadFrom(nginx.Host());
+        DownloadThenExit({"-server", nginx.Host()});
         EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
         EXPECT_FALSE(fs::exists(fs::symlink_status(local + ".part")));
         if (c.link) {
@@ -122,7 +109,7 @@ TEST_F(NginxResumeTest, APartIsContinuedAtTheNextMirror) {
     tp.dir.Write("Fablewright/temp/a.exe.part", contents.substr(0, kSize / 4));
     tp.dir.Write("Fablewright/temp/a.exe.part-note",
                  FormatPartialNote({etag, static_cast<std::int32_t>(kSize), expectedChecksum}));
-    DownloadFrom(busy.Host() + "," + mirror.Host());
+    DownloadThenExit({"-server", busy.Host() + "," + mirror.Host()});
     EXPECT_TRUE(tp.dir.Read("Fablewright/temp/a.exe") == contents);
     EXPECT_TRUE(tp.ui.messageBoxes.size() == 1) << "no error before the exit question";
     ASSERT_FALSE(busy.Answers().empty());

@@ -86,13 +86,7 @@ TEST_F(ResumeTest, ACutDownloadIsContinuedOnlyWhenTheServerProvesItIsTheSameFile
             server->ClearRequests();
             return IDYES;
         });
-        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
-            ASSERT_TRUE(w.Click(res::kIdCheck));
-            ASSERT_TRUE(w.Click(res::kIdDownload));
-            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
-            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
-            w.Click(res::kIdExit);
-        });
+        DownloadThenExit();
         EXPECT_EQ(tp.ui.messageBoxes.size(), 2u);  // the one question, no error, and Exit
         std::vector<RecordedRequest> requests = server->Requests();
         ASSERT_EQ(static_cast<int>(requests.size()), c.requestsAfter);

@@ -214,13 +214,7 @@ TEST_F(SignedUpdateTest, AResumedDownloadIsJudgedByTheKeptPartOnTheDiskToo) {
             server->ClearRequests();
             return IDYES;
         });
-        Run([&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
-            ASSERT_TRUE(w.Click(res::kIdCheck));
-            ASSERT_TRUE(w.Click(res::kIdDownload));
-            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
-            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
-            w.Click(res::kIdExit);
-        });
+        DownloadThenExit();
         EXPECT_EQ(tp.ui.messageBoxes.size(), 2u);  // the one question, no error, and Exit
         EXPECT_EQ(RequestsFor("/files/f.exe"), alterPart ? 2 : 1);
         EXPECT_EQ(server->BodyBytesSent(), alterPart ? kSize / 2 + kSize : kSize / 2);

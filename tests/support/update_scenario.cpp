@@ -124,6 +124,18 @@ void UpdateScenario::Run(std::function<void(HeadlessWindow&, CUpdateDownloaderDl
     dlg.DoModal();
 }
 
+void UpdateScenario::DownloadThenExit(std::vector<std::string> extraArgs) {
+    Run(
+        [&](HeadlessWindow& w, CUpdateDownloaderDlg& dlg) {
+            ASSERT_TRUE(w.Click(res::kIdCheck));
+            ASSERT_TRUE(w.Click(res::kIdDownload));
+            EXPECT_EQ(dlg.workflowState, WorkflowState::Downloaded);
+            tp.ui.ExpectMessageBox(IDYES, "Exit Without Installing All?");
+            w.Click(res::kIdExit);
+        },
+        std::move(extraArgs));
+}
+
 void UpdateScenario::UseTls(UpdateServer& target, ServerCertificate kind) {
 #ifndef _WIN32
     if (!authority) {

@@ -52,6 +52,8 @@ protected:
     // the loopback server, followed by `extraArgs`.
     void Run(std::function<void(HeadlessWindow&, CUpdateDownloaderDlg&)> script,
              std::vector<std::string> extraArgs = {});
+    // Check and Download, which must end downloaded, then Exit before installing.
+    void DownloadThenExit(std::vector<std::string> extraArgs = {});
 
     // Restarts `target` serving over TLS with a certificate of `kind` from this test's authority,
     // which the program trusts.
